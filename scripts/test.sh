@@ -1,0 +1,42 @@
+#!/usr/bin/env bash
+# Builds the native and the Windows presets and runs every test: native unit tests under
+# ASan/UBSan, the Windows tests under Wine, and each fuzz target for a short time.
+# Installs what is missing on a fresh Debian machine first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+
+jobs=$(nproc)
+status=0
+summary=()
+
+run_ctest() {
+  local preset=$1
+  local log=build/ctest-$preset.log
+  if ctest --preset "$preset" -j "$jobs" --timeout 600 2>&1 | tee "$log"; then :; else status=1; fi
+  summary+=("$preset: $(grep -E 'tests passed|tests failed' "$log" | tail -n 1)")
+}
+
+echo "== native build (ASan + UBSan) =="
+cmake --preset native >/dev/null
+cmake --build --preset native -j "$jobs"
+run_ctest native
+
+echo "== windows build (mingw-w64), tests under Wine =="
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
+run_ctest windows
+
+if [ -f fuzz/CMakeLists.txt ]; then
+  echo "== fuzz targets (clang, libFuzzer, short runs) =="
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz -j "$jobs"
+  if scripts/fuzz.sh --seconds "${ZOL_FUZZ_SECONDS:-20}" 2>&1 | tee build/fuzz.log; then :; else status=1; fi
+  summary+=("fuzz: $(tail -n 1 build/fuzz.log)")
+fi
+
+echo
+echo "== summary =="
+for line in "${summary[@]}"; do echo "$line"; done
+exit $status

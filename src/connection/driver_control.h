@@ -1,0 +1,17 @@
+// What the device side asks of the driver object's command channel, from the worker thread.
+#pragma once
+
+namespace zol {
+
+class DriverControl {
+ public:
+  virtual ~DriverControl() = default;
+  // The driver's own ClearDisplay: queues a clear behind the running command without waiting,
+  // unless the driver is suspended.
+  virtual void PostClear() = 0;
+  // Suspends the driver from the worker thread: queues CMD_SUSPEND 1 without waiting (the
+  // caller has already set the suspended flag).
+  virtual void PostSelfSuspend() = 0;
+};
+
+}  // namespace zol

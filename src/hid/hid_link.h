@@ -1,0 +1,64 @@
+// The HID link: discovery, single reports, the handshake, display frames and input reports.
+#pragma once
+
+#include <cstdint>
+
+#include "core/clock.h"
+#include "core/shared_state.h"
+#include "hid/hid_bus.h"
+#include "input/input_translator.h"
+
+namespace zol {
+
+enum HidKind : int32_t { kHidNone = 0, kHid40 = 1, kHid80 = 2 };
+
+class HidLink {
+ public:
+  static constexpr int kRingRows = 8;
+  static constexpr int kRowBytes = 128;
+
+  HidLink(HidBus& bus, Clock& clock, SharedState& shared, FrameAck& ack, InputTranslator& input);
+
+  // Searches the present interfaces (300 ms before every step); opens the first display.
+  int FindHidDisplay();
+  // Identify handshake; stores the reply's cell counts. 1 when the display answered.
+  int HidHandshake();
+  // Closes both handles (no-op when closed).
+  void CloseDevice();
+  bool DeviceOpen() const { return writeHandle_ != 0; }
+
+  // One report: report ID 0 and the 8 payload bytes. 1 without writing when no device.
+  int WriteHidReport(const uint8_t payload[8]);
+  // 9 with the payload filled when a report was waiting, -1 otherwise; never blocks.
+  int ReadHidReport(uint8_t payload[8]);
+
+  void SendHidFrame40(const uint8_t* cells);  // at least 42 cells
+  void SendHidFrame80(const uint8_t* cells);  // at least 82 cells
+  void SendNextQueuedFrame(bool hid40);
+  void HandleHidInput(const uint8_t payload[8]);
+  // Drops every waiting frame (both indices to 0).
+  void DropQueue() { queueRead_ = queueWrite_ = 0; }
+
+  int32_t queueRead() const { return queueRead_; }
+  int32_t queueWrite() const { return queueWrite_; }
+  const uint8_t* pendingRow(int row) const { return pendingFrames_[row & 7]; }
+
+ private:
+  void SendFrame(const uint8_t* cells, int cellCount);
+
+  HidBus& bus_;
+  Clock& clock_;
+  SharedState& shared_;
+  FrameAck& ack_;
+  InputTranslator& input_;
+
+  HidHandle writeHandle_ = 0;
+  HidHandle readHandle_ = 0;
+  HidReportLengths lengths_;
+
+  uint8_t pendingFrames_[kRingRows][kRowBytes] = {};
+  int32_t queueRead_ = 0;
+  int32_t queueWrite_ = 0;
+};
+
+}  // namespace zol
