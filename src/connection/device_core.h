@@ -64,6 +64,7 @@ class DeviceCore final : public DeviceService {
   HidLink& hid() { return hid_; }
   SerialLink& serial() { return serial_; }
   CellOutput& cellOutput() { return cells_; }
+  const CellOutput& cellOutput() const { return cells_; }
   PortSharing& portSharing() { return sharing_; }
   ConnectionManager& connection() { return connection_; }
 
