@@ -125,6 +125,10 @@ bool LoadScript(const std::string& path, std::vector<ScriptLine>* lines, std::st
 // Runs the script to its end or to the first failing command.
 int RunScript(HostSession& session, const std::string& path, const std::vector<ScriptLine>& lines) {
   for (const ScriptLine& line : lines) {
+    if (session.QuitRequested()) {
+      PrintError("interrupted");
+      return kExitFailed;
+    }
     PrintEvent("> " + line.text);
     if (line.command.kind == CommandKind::kQuit) break;
     std::string error;

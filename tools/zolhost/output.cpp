@@ -4,6 +4,9 @@
 
 #include <cstdio>
 #include <mutex>
+#include <string>
+
+#include "common/braille_text.h"
 
 namespace zol::host {
 namespace {
@@ -12,8 +15,22 @@ std::mutex outputLock;
 LARGE_INTEGER startCount;
 LARGE_INTEGER countsPerSecond;
 
+// A console gets the line as UTF-16, which shows every character whatever its code page;
+// a pipe or file gets UTF-8.
 void WriteLine(FILE* stream, const std::string& line) {
   std::lock_guard<std::mutex> hold(outputLock);
+  HANDLE handle = GetStdHandle(stream == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+  DWORD mode;
+  if (GetConsoleMode(handle, &mode)) {
+    const std::string text = line + "\r\n";
+    const int length = static_cast<int>(text.size());
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    const int wideLength =
+        MultiByteToWideChar(CP_UTF8, 0, text.data(), length, wide.data(), length);
+    DWORD written;
+    WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wideLength), &written, nullptr);
+    return;
+  }
   std::fputs(line.c_str(), stream);
   std::fputc('\n', stream);
   std::fflush(stream);
@@ -22,7 +39,6 @@ void WriteLine(FILE* stream, const std::string& line) {
 }  // namespace
 
 void InitOutput() {
-  SetConsoleOutputCP(CP_UTF8);  // fails harmlessly when stdout is not a console
   QueryPerformanceFrequency(&countsPerSecond);
   QueryPerformanceCounter(&startCount);
 }
@@ -47,13 +63,13 @@ void PrintError(const std::string& text) {
 
 std::string Printable(const std::string& text) {
   std::string out;
-  for (unsigned char c : text) {
-    if (c < 0x20 || c == 0x7F) {
+  for (char32_t c : DecodeText(text)) {
+    if (c < 0x20 || (c >= 0x7F && c <= 0x9F)) {
       char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(c));
       out += escaped;
     } else {
-      out.push_back(static_cast<char>(c));
+      AppendUtf8(out, c);
     }
   }
   return out;

@@ -7,8 +7,7 @@
 
 namespace zol::host {
 
-// Switches a console to UTF-8 (the braille cells are printed as Unicode braille) and starts
-// the clock of the event timestamps.
+// Starts the clock of the event timestamps.
 void InitOutput();
 
 // A line on stdout.
@@ -20,7 +19,8 @@ void PrintEvent(const std::string& line);
 // A line on stderr: "zolhost: <text>".
 void PrintError(const std::string& text);
 
-// Text from the driver made fit for one output line: control characters become \xHH.
+// Text from the driver made fit for one UTF-8 output line: read as UTF-8 or else Latin-1,
+// control characters written as \xHH.
 std::string Printable(const std::string& text);
 
 }  // namespace zol::host

@@ -8,7 +8,8 @@
 // - WriteTextCells posts the key "Routing" with the cell count as its value, and reports the
 //   first three cells through OnDeviceData from a thread of its own.
 // - ClearDisplay posts the key "SLDN" 0 after 200 ms.
-// - WriteAllCells calls OnKeyEvent("WRONG", 0) from another thread, which a driver must never do.
+// - WriteAllCells calls OnKeyEvent("WRONG", 0) from another thread, which a driver must never do,
+//   and then posts "qwerty:" with Latin-1 text and a control character.
 // - While suspended, the writes and the clear are refused (result 0).
 #include <windows.h>
 
@@ -83,6 +84,7 @@ class FakeDriver : public IBrailleDriver {
     if (suspended_ || dots == nullptr || count <= 0) return 0;
     LogCells("WriteAllCells", dots, count);
     std::thread([this] { host_->OnKeyEvent(this, "WRONG", 0); }).join();
+    PostKey("qwerty:caf\xE9\x07", 0);
     return 1;
   }
 

@@ -202,7 +202,7 @@ TEST_F(ZolhostTest, RefusedWriteIsAFailure) {
   EXPECT_EQ(DriverLog(), "Open COM9  \nSetSuspended 1\nClose\n");
 }
 
-TEST_F(ZolhostTest, InfoWriteAllAndKeysFromAWrongThread) {
+TEST_F(ZolhostTest, InfoWriteAllAndOddKeyEvents) {
   const Outcome run = Zolhost("--driver \"" + fakeDriver_ +
                               "\" --port COM9 --text1 abc --text2 \"d e\" --script \"" +
                               WriteScript("info\nwriteall A\nresume\n") + "\"");
@@ -213,6 +213,7 @@ TEST_F(ZolhostTest, InfoWriteAllAndKeysFromAWrongThread) {
             std::string::npos)
       << run.out;
   EXPECT_NE(run.out.find("] key WRONG 0 (reported on thread "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("] key qwerty:caf\xC3\xA9\\x07 0\n"), std::string::npos) << run.out;
   std::string all = "WriteAllCells 44 41";
   for (int i = 1; i < 44; ++i) all += " 00";
   EXPECT_NE(DriverLog().find(all + "\n"), std::string::npos) << DriverLog();
