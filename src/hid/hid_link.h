@@ -2,15 +2,16 @@
 //
 // Report buffers: the display's reports are 9 bytes (report ID 0 and 8 payload bytes), but
 // every read asks for the input report length and every write passes the output report length
-// that the device announces. Both buffers hold kMaxReportBytes, and an announced length is
+// that the device announces. Both buffers hold kMaxReportBytes (256), and an announced length is
 // limited to that, so no device can make a read or write run past them; a device announcing
 // more cannot be driven and shows up as failed writes and reads. An announced length of 0, or
 // capabilities that cannot be read, are taken as the display's own 9 bytes. Output bytes after
 // the ninth are 0; input bytes that a shorter report does not carry read as 0.
 //
-// An interface is taken only when both channels open: when the second (overlapped) open fails,
-// the first handle is closed and the search goes on with the next interface, so the link is
-// never left half open.
+// An interface is taken only when both channels open: when the second (overlapped) open fails
+// (on Windows also when the read event cannot be created), the first handle is closed and the
+// search goes on with the next interface, so the link is never left half open. A search
+// closes a link that is still open before it starts.
 #pragma once
 
 #include <cstddef>

@@ -202,12 +202,5 @@ TEST_F(HidFrames, ARowThatOnceHeldAn80CellFrameLendsCells40And41ToA40CellFrame) 
   EXPECT_EQ(WrittenPayload(bus.writes().size() - 1), (Bytes{9, 9, 9, 41, 42, 0x55, 0xAA, 0xFF}));
 }
 
-TEST_F(HidFrames, SendingFromTheRingWaitsForAnAcknowledgementAndForAFrame) {
-  Open(hid::kProduct40);
-  link.SendNextQueuedFrame(true);  // empty ring, nothing pending
-  EXPECT_TRUE(bus.writes().empty());
-  EXPECT_EQ(ack.ackPending, 0);
-}
-
 }  // namespace
 }  // namespace zol::test

@@ -6,6 +6,9 @@
 // reads it (the driver reads only on its overlapped read channel); the other offers are then
 // withdrawn. The pipe's outbound buffer is 0 bytes, so an offer completes only when the driver
 // has actually read it: no report is lost or delivered twice, whichever handle is which.
+//
+// Any HidEndpoint can be served this way: the simulated display of sim/, or a relay that
+// forwards reports to a display program running elsewhere.
 #pragma once
 
 #include <windows.h>
