@@ -5,30 +5,33 @@
 namespace zol::test {
 namespace {
 
-using HidInput = HidLinkTest;
-using Calls = std::vector<HidKeyCall>;
+using Events = std::vector<testing::KeyEvent>;
 
-Calls Decode(HidLink& link, std::initializer_list<uint8_t> bytes) {
-  HidKeyCalls().clear();
-  uint8_t payload[8] = {};
-  std::copy(bytes.begin(), bytes.end(), payload);
-  link.HandleHidInput(payload);
-  return HidKeyCalls();
-}
+class HidInput : public HidLinkTest {
+ protected:
+  // The key events that one input report leads to.
+  Events Decode(std::initializer_list<uint8_t> bytes) {
+    host.events.clear();
+    uint8_t payload[8] = {};
+    std::copy(bytes.begin(), bytes.end(), payload);
+    link.HandleHidInput(payload);
+    return host.events;
+  }
+};
 
 TEST_F(HidInput, KeyReportsReachTheirHandlers) {
-  EXPECT_EQ(Decode(link, {0xFD, 12}), (Calls{{HidKeyCall::Routing, 12}}));
-  EXPECT_EQ(Decode(link, {0xFE, 3}), (Calls{{HidKeyCall::Function, 3}}));
-  EXPECT_EQ(Decode(link, {0xFD, 0}), (Calls{{HidKeyCall::Routing, 0}}));
-  EXPECT_EQ(Decode(link, {0xFE, 0xFF, 1, 2, 3}), (Calls{{HidKeyCall::Function, 0xFF}}));
+  EXPECT_EQ(Decode({0xFD, 12}), (Events{{"Routing", 12}}));
+  EXPECT_EQ(Decode({0xFE, 3}), (Events{{"F3", 0}}));
+  EXPECT_EQ(Decode({0xFD, 0}), (Events{{"Routing", 0}}));
+  EXPECT_EQ(Decode({0xFE, 17, 1, 2, 3}), (Events{{"SF1", 0}}));
 }
 
 TEST_F(HidInput, OtherKindsAreIgnored) {
   ack.ackPending = 1;
-  EXPECT_EQ(Decode(link, {0xFC, 12}), Calls{});
-  EXPECT_EQ(Decode(link, {0x00, 12}), Calls{});
-  EXPECT_EQ(Decode(link, {0xFB, 0xAA, 0x55, 0, 0, 40, 0}), Calls{});  // a late reply
-  EXPECT_EQ(Decode(link, {0x7F, 0xFD}), Calls{});
+  EXPECT_EQ(Decode({0xFC, 12}), Events{});
+  EXPECT_EQ(Decode({0x00, 12}), Events{});
+  EXPECT_EQ(Decode({0xFB, 0xAA, 0x55, 0, 0, 40, 0}), Events{});  // a late reply
+  EXPECT_EQ(Decode({0x7F, 0xFD}), Events{});
   EXPECT_EQ(ack.ackPending, 1);
 }
 
@@ -38,7 +41,7 @@ TEST_F(HidInput, AnAcknowledgementOnlyClearsThePendingFrame) {
   const uint8_t cells[42] = {};
   link.SendHidFrame40(cells);
   link.SendHidFrame40(cells);
-  EXPECT_EQ(Decode(link, {0xFF, 0xFD, 12}), Calls{});
+  EXPECT_EQ(Decode({0xFF, 0xFD, 12}), Events{});
   EXPECT_EQ(ack.ackPending, 0);
   EXPECT_EQ(bus.writes().size(), 6u);  // the waiting frame goes out on a later call
   EXPECT_EQ(link.queueWrite() - link.queueRead(), 1);

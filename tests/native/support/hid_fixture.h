@@ -13,15 +13,13 @@
 #include "sim/hid_display.h"
 #include "sim/hid_sim_bus.h"
 #include "sim/sim_clock.h"
-#include "support/hid_input_stub.h"
+#include "support/input_recorders.h"
 
 namespace zol::test {
 
 class HidLinkTest : public ::testing::Test {
  protected:
   static constexpr uint32_t kStart = 1000;
-
-  void SetUp() override { HidKeyCalls().clear(); }
 
   // The payload (bytes 1 to 8) of a recorded output report.
   static std::vector<uint8_t> Payload(const std::vector<uint8_t>& report) {
@@ -37,8 +35,8 @@ class HidLinkTest : public ::testing::Test {
   sim::HidDisplay display80{clock, sim::HidDisplay::Model80()};
   SharedState shared;
   FrameAck ack;
-  NullHostLink host;
-  NullKeyInjector injector;
+  testing::RecordingHostLink host;
+  testing::RecordingKeyInjector injector;
   InputTranslator input{host, injector, clock, shared};
   HidLink link{bus, clock, shared, ack, input};
 };
