@@ -326,8 +326,11 @@ LONG CSerial::WaitForInternalRecord(TransferKind kind, OVERLAPPED* record, DWORD
                                     DWORD timeoutMs) {
   const DWORD wait = WaitForSingleObject(ioEvent_, timeoutMs);
   if (wait == WAIT_OBJECT_0) {
-    if (kind == TransferKind::kWaitEvent) return 0;
-    if (!GetOverlappedResult(portHandle_, record, transferred, FALSE))
+    // A completed wait for events may still have failed (aborted, for instance): its status
+    // counts as much as a transfer's.
+    DWORD ignored = 0;
+    if (!GetOverlappedResult(portHandle_, record,
+                             kind == TransferKind::kWaitEvent ? &ignored : transferred, FALSE))
       return static_cast<LONG>(GetLastError());
     return 0;
   }
