@@ -8,7 +8,7 @@ class SimSerialPortFactory::Port : public SerialPort {
   ~Port() override { Close(); }
 
   uint32_t Open(const char* name) override {
-    if (open_) return kSimErrorAccessDenied;
+    if (open_) return kSimErrorAlreadyInitialized;
     if (name == nullptr) return kSimErrorFileNotFound;
     if (!factory_.portName_.empty() && factory_.portName_ != name) return kSimErrorFileNotFound;
     if (factory_.portOpen_) return kSimErrorAccessDenied;

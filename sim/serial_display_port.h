@@ -15,6 +15,7 @@ namespace zol::sim {
 inline constexpr uint32_t kSimErrorFileNotFound = 2;
 inline constexpr uint32_t kSimErrorAccessDenied = 5;
 inline constexpr uint32_t kSimErrorInvalidHandle = 6;
+inline constexpr uint32_t kSimErrorAlreadyInitialized = 1247;
 
 // Line settings last applied through Setup.
 struct SimLineSettings {

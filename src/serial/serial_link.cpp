@@ -151,7 +151,7 @@ void SerialLink::DispatchPacket(uint8_t type, uint8_t length, const uint8_t* dat
 }
 
 void SerialLink::SendSerialPacket(uint8_t type, uint8_t length, const uint8_t* data) {
-  if (length > kSerialMaxSentData) return;
+  if (length > kSerialMaxSentData || (length != 0 && data == nullptr)) return;
   if (serialRetryCount_ > kMaxRetryCount) return;
   if (port_ == nullptr || shared_.suspended.load() != 0) return;
 

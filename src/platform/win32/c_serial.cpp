@@ -81,6 +81,7 @@ LONG CSerial::Close() {
   CloseHandle(portHandle_);
   portHandle_ = nullptr;
   nonBlockingReads_ = false;
+  unreportedErrors_ = 0;
   return lastError_;
 }
 
@@ -287,6 +288,7 @@ LONG CSerial::Transfer(TransferKind kind, void* buffer, DWORD count, DWORD* tran
     COMSTAT status;
     DWORD errors = 0;
     if (ClearCommError(portHandle_, &errors, &status)) {
+      unreportedErrors_ |= errors;  // kept for GetCommErrors
       if (status.cbInQue == 0) return lastError_;
       if (status.cbInQue < count) count = status.cbInQue;
     }
@@ -392,6 +394,8 @@ DWORD CSerial::GetCommErrors() {
     lastError_ = static_cast<LONG>(GetLastError());
     return 0;
   }
+  errors |= unreportedErrors_;
+  unreportedErrors_ = 0;
   return errors;
 }
 

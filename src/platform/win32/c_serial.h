@@ -48,8 +48,9 @@ class CSerial {
   virtual LONG WriteText(const char* text, DWORD* written, OVERLAPPED* overlapped, DWORD timeoutMs);
   virtual LONG Write(const void* data, DWORD count, DWORD* written, OVERLAPPED* overlapped,
                      DWORD timeoutMs);
-  // In non-blocking mode a read asks only for the bytes the port reports waiting, so it
-  // returns at once even where an overlapped read of an empty port would stay pending.
+  // In non-blocking mode a read without the caller's record asks only for the bytes the port
+  // reports waiting (ClearCommError), so it returns at once even where an overlapped read of an
+  // empty port would stay pending. Error flags that query clears are kept for GetCommErrors.
   virtual LONG Read(void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped,
                     DWORD timeoutMs);
 
@@ -60,7 +61,7 @@ class CSerial {
   LONG SendBreak();
   // The events that occurred and are in the event mask; clears them.
   DWORD TakeEventType();
-  // Reads and clears the port's error flags; 0 on failure.
+  // Reads and clears the port's error flags (with those noted by reads since); 0 on failure.
   DWORD GetCommErrors();
   bool IsCtsOn();
   bool IsDsrOn();
@@ -93,6 +94,8 @@ class CSerial {
   HANDLE ioEvent_ = nullptr;
   // Set while the port's read time-outs are those of kReadNonBlocking.
   bool nonBlockingReads_ = false;
+  // Error flags that a non-blocking read cleared before GetCommErrors could report them.
+  DWORD unreportedErrors_ = 0;
 };
 
 }  // namespace zol::win32
