@@ -11,36 +11,68 @@
 
 namespace zol {
 
+// Runs on the worker thread only; no call blocks. Key events go to the host through HostLink,
+// which copies each name, so every event reaches the host with the name composed for it even
+// when the next one reuses the name buffer at once.
 class InputTranslator {
  public:
   InputTranslator(HostLink& host, KeyInjector& injector, Clock& clock, SharedState& shared);
 
   // Key naming.
+
+  // Codes 1 to 64 name a row of keyNameTable (value 0); 63 switches the routing mode on and 64
+  // off, with or without a host, and post nothing. Code 0, empty rows and codes above 64 post
+  // nothing; codes above 64 leave the mode alone.
   void HandleFunctionKey(uint8_t code);
+  // "Routing" (or "Routing2" in routing mode) with the code as value; codes with bit 7 set are
+  // dropped.
   void HandleHidRoutingKey(uint8_t code);
+  // Bit 7 of the code selects the second set of names like the routing mode does. With two
+  // status cells, keys 1 and 2 are status keys and routing values are shifted past them.
   void HandleSerialRoutingKey(uint8_t code);
-  // Text typed on the display: at most `available` bytes are read from text (the rest of the
-  // packet), up to the first zero byte.
+  // Text typed on the display, posted as "qwerty:" followed by the text (posted even without a
+  // host). At most `available` bytes are read from text (the rest of the packet), up to the
+  // first zero byte: a text without a zero byte ends with its payload. Text longer than 119
+  // characters is cut to 119 so that the name keeps its 126-character limit; the count is not
+  // used.
   void HandleKeyboardText(const uint8_t* text, size_t available, uint8_t count);
 
   // Keyboard emulation.
+
+  // 0-127: the layout's key for the character; 128-255: the key for the code page 437
+  // character (highCharTable); 256-382: specialKeyTable[code - 256]; nothing above that.
   void HandleCharacterCode(uint16_t code);
+  // One byte of a scan-code set 2 sequence: 0xE0 and 0xF0 set the extended and release flags;
+  // other codes of 0xE0 and above are dropped and leave the flags as they were; any other code
+  // is injected as a set 1 scan code with the collected flags, which are then cleared. The Ctrl
+  // code 0x14 also reports a 3-byte tick record to the host's OnDeviceData first.
   void HandleScanCode(uint16_t code);
+  // A character (no flags, or the space), a special key (flag 0x04; dots is the command code)
+  // or a chord named "KBD" / "shift KBD" (flag 0x02) plus its dot numbers, posted with value 0.
   void HandleBrailleKeys(uint8_t flags, uint8_t dots, uint8_t character);
+  // Holds Shift, Ctrl and Alt as the key word asks, presses and releases its virtual key, and
+  // lets the modifiers go in the order they were pressed.
   void SendKeyWord(uint16_t keyWord);
 
   int32_t routingMode() const { return routingMode_; }
   uint32_t scanCodeFlags() const { return scanCodeFlags_; }
 
  private:
+  // Types a character through the current layout. A character that no key produces (the
+  // layout answers -1) is dropped: injecting virtual key 0xFF with every modifier held would
+  // type nothing and could trigger shortcuts.
+  void SendCharacter(uint8_t character);
+  void PostChordName(uint8_t flags, uint8_t dots);
+  void ReportCtrlScanCode();
+
   HostLink& host_;
   KeyInjector& injector_;
   Clock& clock_;
   SharedState& shared_;
   int32_t routingMode_ = 0;
   uint32_t scanCodeFlags_ = 0;
+  // Composed names ("qwerty:" text, "KBD" chords); overwritten by the next one.
   char keyNameBuffer_[128] = {};
-  char keyScratchBuffer_[128] = {};
 };
 
 }  // namespace zol
