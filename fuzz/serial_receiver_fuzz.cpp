@@ -13,10 +13,6 @@
 #include "sim/sim_clock.h"
 #include "tests/native/support/serial_test_doubles.h"
 
-#if __has_include("../tests/native/support/serial_input_stub.cpp")
-#include "../tests/native/support/serial_input_stub.cpp"
-#endif
-
 namespace {
 
 using namespace zol;
