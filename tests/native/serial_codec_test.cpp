@@ -60,20 +60,6 @@ std::string Feed(SerialReceiver& receiver, const std::vector<uint8_t>& bytes) {
   return results;
 }
 
-TEST(SerialReceiver, WalksTheEightStates) {
-  SerialReceiver receiver;
-  const std::vector<uint8_t> packet = Packet(PKT_CHARACTER, {0x41, 0x00});
-  const uint8_t expectedStates[] = {1, 2, 3, 4, 5, 5, 6, 7, 0};
-  EXPECT_EQ(receiver.state(), 0);
-  for (size_t i = 0; i < packet.size(); ++i) {
-    receiver.Feed(packet[i]);
-    EXPECT_EQ(receiver.state(), expectedStates[i]) << "after byte " << i;
-  }
-  EXPECT_EQ(receiver.type(), PKT_CHARACTER);
-  EXPECT_EQ(receiver.length(), 2);
-  EXPECT_THAT(std::vector<uint8_t>(receiver.data(), receiver.data() + 2), ElementsAre(0x41, 0));
-}
-
 TEST(SerialReceiver, ZeroLengthGoesStraightToTheChecksum) {
   SerialReceiver receiver;
   EXPECT_EQ(Feed(receiver, {0x01, 0x02, 0x7F, 0x00}), "");

@@ -206,16 +206,5 @@ TEST_F(SerialDisplayCommandsTest, SleepAndWaitFollowTheClock) {
   EXPECT_THAT(lines, ElementsAre("wait ACK ok", "wait ACK ok", "wait CELLS timeout"));
 }
 
-TEST(SerialDisplayLines, FormatPackets) {
-  SerialPacketRecord record;
-  record.type = PKT_IDENTIFY_CONFIRM;
-  record.data = {0};
-  EXPECT_EQ(FormatReceived(record), "rx IDENTIFY_CONFIRM 00");
-  record.type = 99;
-  record.goodChecksum = false;
-  EXPECT_EQ(FormatReceived(record), "rx-bad TYPE99 00");
-  EXPECT_EQ(FormatSent(PKT_ACK, {}), "tx ACK");
-}
-
 }  // namespace
 }  // namespace zol::sim

@@ -383,16 +383,6 @@ TEST_F(SerialLinkTest, TextIsBoundedByItsPacket) {
   EXPECT_THAT(EventNames(), ElementsAre("qwerty:abc", "qwerty:", "qwerty:"));
 }
 
-TEST_F(SerialLinkTest, IdentifyReplyOutsideTheHandshakeUpdatesTheGeometry) {
-  Open();
-  display.SendPacket(PKT_IDENTIFY_REPLY, {80, 4, 0, 0, 7, 8});
-  link.ReadAndDispatch(80);
-  EXPECT_EQ(shared.textCellCount.load(), 80);
-  EXPECT_EQ(shared.statusCellCount.load(), 4);
-  EXPECT_EQ(link.identifyInfo1(), 7);
-  EXPECT_EQ(link.identifyInfo2(), 8);
-}
-
 class SerialLinkPiecesTest : public SerialLinkTest,
                              public ::testing::WithParamInterface<uint32_t> {};
 
