@@ -85,10 +85,19 @@ void CBrailleSampleDriver::ForgetWindow(HWND window) {
   HWND expected = window;
   hiddenWindow.compare_exchange_strong(expected, nullptr);
   keyPosts.WaitIdle(YieldToPoster);
+  // PeekMessageA hands out WM_QUIT whatever the filter: it is put back for the thread's loop.
+  bool quit = false;
+  WPARAM quitCode = 0;
   MSG queued;
   while (PeekMessageA(&queued, window, kKeyEventMessage, kKeyEventMessage, PM_REMOVE)) {
-    keyNames.Release(queued.wParam);
+    if (queued.message == WM_QUIT) {
+      quit = true;
+      quitCode = queued.wParam;
+    } else {
+      keyNames.Release(queued.wParam);
+    }
   }
+  if (quit) PostQuitMessage(static_cast<int>(quitCode));
 }
 
 void CBrailleSampleDriver::DeliverKeyEvent(KeyNamePool::Ticket ticket, int32_t value) {

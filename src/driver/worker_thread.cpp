@@ -108,7 +108,8 @@ void CBrailleSampleDriver::EndWorkerThread() {
   MSG message;
   while (PeekMessageA(&message, reinterpret_cast<HWND>(-1), kCommandMessageBase,
                       kLastCommandMessage, PM_REMOVE)) {
-    FreePayload(reinterpret_cast<uint8_t*>(message.wParam));
+    // PeekMessageA hands out WM_QUIT whatever the filter; it carries no payload.
+    if (IsCommandMessage(message.message)) FreePayload(reinterpret_cast<uint8_t*>(message.wParam));
   }
   try {
     Device().Shutdown();
