@@ -102,6 +102,8 @@ class CBrailleSampleDriver : public IBrailleDriver {
 
   // Module entry: the instance handle that registers the window class and owns the window.
   void SetModuleInstance(HINSTANCE instance) { moduleInstance.store(instance); }
+  // Module unload: the window class goes with the module (it stays while a window of it exists).
+  void UnregisterWindowClass();
 
   // Observations for the driver's own tests.
   int32_t LiveCommandPayloads() const { return livePayloads.load(); }

@@ -38,9 +38,13 @@ void CBrailleSampleDriver::RegisterWindowClass() {
   windowClass.hInstance = moduleInstance.load();
   windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
   windowClass.lpszClassName = driverName;
-  // A second registration in the same process fails harmlessly; the class is never
-  // unregistered.
+  // A second registration while the module stays loaded fails harmlessly; the class is
+  // unregistered when the module is unloaded.
   RegisterClassExA(&windowClass);
+}
+
+void CBrailleSampleDriver::UnregisterWindowClass() {
+  UnregisterClassA(driverName, moduleInstance.load());
 }
 
 void CBrailleSampleDriver::CreateHiddenWindow() {

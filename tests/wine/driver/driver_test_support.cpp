@@ -81,28 +81,31 @@ bool SentMessageHandledDuring(const std::function<void()>& call) {
   return handledDuringCall;
 }
 
-HMODULE DriverTest::Module() {
-  static HMODULE module = LoadLibraryA("zol_scripted.dll");
-  return module;
+void DriverTest::SetUp() {
+  Load();
+  host = CHostCreate();
 }
 
-void DriverTest::SetUp() {
-  ASSERT_NE(Module(), nullptr);
+void DriverTest::Load() {
+  module = LoadLibraryA("zol_scripted.dll");
+  ASSERT_NE(module, nullptr);
   auto controlFn = reinterpret_cast<ZolScriptedControlFn>(
-      reinterpret_cast<void*>(GetProcAddress(Module(), "ZolScriptedControl")));
+      reinterpret_cast<void*>(GetProcAddress(module, "ZolScriptedControl")));
   ASSERT_NE(controlFn, nullptr);
   control = controlFn();
   control->Reset();
   control->SetWorkerStartDelay(0);
   void* stored = nullptr;
-  driver = CDriverGet(Module(), &stored);
+  driver = CDriverGet(module, &stored);
   ASSERT_NE(driver, nullptr);
-  host = CHostCreate();
 }
 
 void DriverTest::TearDown() {
-  CDriverClose(driver);
-  CDriverSetHost(driver, nullptr);
+  if (module) {
+    CDriverClose(driver);
+    CDriverSetHost(driver, nullptr);
+    FreeLibrary(module);
+  }
   CHostDestroy(host);
 }
 

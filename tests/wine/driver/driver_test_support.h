@@ -27,7 +27,6 @@ bool SentMessageHandledDuring(const std::function<void()>& call);
 
 class DriverTest : public ::testing::Test {
  protected:
-  static HMODULE Module();
   void SetUp() override;
   void TearDown() override;
 
@@ -35,10 +34,14 @@ class DriverTest : public ::testing::Test {
   int32_t Open(const char* port = "COM1") {
     return CDriverOpen(driver, port, host, "abcdef", "second text");
   }
+  // Loads the test DLL and finds its driver object and control surface.
+  void Load();
+
   // Queues an action for the next poll tick and waits, without pumping, until it has run.
   void RunAtNextTick(ScriptedAction action, const char* text = "", int32_t value = 0);
   int KeyCount() { return CHostKeyCount(host); }
 
+  HMODULE module = nullptr;  // one reference of this test; null once given back
   ScriptedControl* control = nullptr;
   void* driver = nullptr;
   CHost* host = nullptr;

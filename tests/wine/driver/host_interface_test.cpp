@@ -12,10 +12,17 @@ const uint8_t kGuidBytes[16] = {0x90, 0x4E, 0x1C, 0x7A, 0x3D, 0x2B, 0x58, 0x4F,
 TEST_F(DriverTest, EntryPointHandsOutTheSameObjectAndStoresIt) {
   void* first = nullptr;
   void* second = nullptr;
-  EXPECT_EQ(CDriverGet(Module(), &first), first);
-  EXPECT_EQ(CDriverGet(Module(), &second), first);
+  EXPECT_EQ(CDriverGet(module, &first), first);
+  EXPECT_EQ(CDriverGet(module, &second), first);
   EXPECT_EQ(second, first);
   EXPECT_EQ(first, driver);
+}
+
+TEST_F(DriverTest, TheObjectsTableIsTheHostsSlotsAndTwoOfItsOwn) {
+  EXPECT_EQ(control->SlotOfOperation(0), 0);
+  EXPECT_EQ(control->SlotOfOperation(34), 34);
+  EXPECT_EQ(control->SlotOfOperation(35), 35);
+  EXPECT_EQ(control->SlotOfOperation(36), 36);
 }
 
 TEST_F(DriverTest, BeforeOpenOnlyQueriesWork) {
@@ -93,7 +100,7 @@ TEST_F(DriverTest, OpenCreatesTheHiddenWindowOnTheCallingThread) {
   EXPECT_EQ(GetPropA(window, "AfxOldWndProc423"), nullptr);
   WNDCLASSEXA windowClass = {};
   windowClass.cbSize = sizeof windowClass;
-  ASSERT_TRUE(GetClassInfoExA(Module(), "ZOL", &windowClass));
+  ASSERT_TRUE(GetClassInfoExA(module, "ZOL", &windowClass));
   EXPECT_EQ(windowClass.style, static_cast<UINT>(CS_HREDRAW | CS_VREDRAW));
   EXPECT_EQ(windowClass.hbrBackground, reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1));
   EXPECT_EQ(windowClass.cbWndExtra, 0);
@@ -152,6 +159,36 @@ TEST_F(DriverTest, CloseDisconnectsEndsTheWorkerThreadAndKeepsTheCounts) {
   CDriverClose(driver);  // again: nothing left to do
   EXPECT_EQ(Log(), "Connect(COM1);Disconnect;Shutdown");
   EXPECT_EQ(Open(), 1);  // and the driver opens again
+  EXPECT_NE(FindHiddenWindow(GetCurrentThreadId()), nullptr);
+}
+
+TEST_F(DriverTest, TheModuleStaysLoadedWhileTheWorkerThreadRuns) {
+  ASSERT_EQ(Open(), 1);
+  HMODULE loaded = module;
+  ASSERT_TRUE(FreeLibrary(module));  // the host lets go without Close
+  EXPECT_EQ(GetModuleHandleA("zol_scripted.dll"), loaded);
+  const int32_t ticks = control->PollTicks();
+  EXPECT_TRUE(WaitUntil([&] { return control->PollTicks() > ticks + 2; }));
+  // Taken again, it is the same driver, still open.
+  ASSERT_EQ(LoadLibraryA("zol_scripted.dll"), loaded);
+  const uint8_t dots[1] = {0x33};
+  EXPECT_NE(CDriverWriteTextCells(driver, dots, 1), 0);
+  EXPECT_TRUE(PumpUntil([&] { return Log() == "Connect(COM1);WriteText(1:33)"; }));
+}
+
+TEST_F(DriverTest, UnloadingTakesTheWindowClassAlong) {
+  ASSERT_EQ(Open(), 1);
+  CDriverClose(driver);
+  HMODULE loaded = module;
+  ASSERT_TRUE(FreeLibrary(module));
+  module = nullptr;
+  ASSERT_TRUE(WaitUntil([] { return GetModuleHandleA("zol_scripted.dll") == nullptr; }));
+  WNDCLASSEXA windowClass = {};
+  windowClass.cbSize = sizeof windowClass;
+  EXPECT_FALSE(GetClassInfoExA(loaded, "ZOL", &windowClass));
+  Load();
+  EXPECT_EQ(Open(), 1);
+  EXPECT_NE(FindHiddenWindow(GetCurrentThreadId()), nullptr);
 }
 
 TEST_F(DriverTest, CloseOnAnotherThreadLeavesTheWindowToItsOwner) {

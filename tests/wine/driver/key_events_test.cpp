@@ -80,8 +80,7 @@ TEST_F(KeyEventTest, EventsQueuedAtCloseAreFreed) {
 }
 
 TEST_F(KeyEventTest, AKeyEventMessageForAnotherWindowIsNotDelivered) {
-  HWND other =
-      CreateWindowExA(0, "ZOL", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, Module(), nullptr);
+  HWND other = CreateWindowExA(0, "ZOL", nullptr, 0, 0, 0, 0, 0, nullptr, nullptr, module, nullptr);
   ASSERT_NE(other, nullptr);
   static const char name[] = "F8";
   EXPECT_EQ(SendMessageA(other, kKeyEventMessage, reinterpret_cast<WPARAM>(name), 0), 0);

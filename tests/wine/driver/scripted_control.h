@@ -45,6 +45,9 @@ class ScriptedControl {
   virtual int32_t LiveCommandPayloads() = 0;
   virtual int32_t FreeKeyNameSlots() = 0;
   virtual void SetWorkerStartDelay(uint32_t ms) = 0;
+  // The slot of the driver object's table that holds operation 0 (Open), 34 (GetDriverIdentity),
+  // 35 or 36 (its own two), as the compiler laid the table out.
+  virtual int32_t SlotOfOperation(int32_t operation) = 0;
 };
 
 using ZolScriptedControlFn = ScriptedControl* (*)();

@@ -135,6 +135,22 @@ class ScriptedDevice final : public zol::DeviceService, public ScriptedControl {
     zol::TheDriver().SetWorkerStartDelayForTesting(ms);
   }
 
+  int32_t SlotOfOperation(int32_t operation) override {
+    using Driver = zol::CBrailleSampleDriver;
+    switch (operation) {
+      case 0:
+        return SlotOf(&Driver::Open);
+      case 34:
+        return SlotOf(&Driver::GetDriverIdentity);
+      case 35:
+        return SlotOf(&Driver::Reserved35);
+      case 36:
+        return SlotOf(&Driver::Reserved36);
+      default:
+        return -1;
+    }
+  }
+
   void WindowMessage(UINT message) {
     std::lock_guard<std::mutex> lock(mutex_);
     windowMessages_.push_back(message);
@@ -146,6 +162,15 @@ class ScriptedDevice final : public zol::DeviceService, public ScriptedControl {
     std::string text;
     int32_t value;
   };
+
+  // A pointer to a virtual member function holds 1 + the byte offset of its slot (Itanium C++
+  // ABI, which mingw-w64 follows).
+  template <class Member>
+  static int32_t SlotOf(Member member) {
+    uintptr_t raw = 0;
+    std::memcpy(&raw, &member, sizeof raw);
+    return static_cast<int32_t>((raw - 1) / sizeof(void*));
+  }
 
   void Record(const std::string& call) {
     std::lock_guard<std::mutex> lock(mutex_);
