@@ -129,6 +129,8 @@ class CBrailleSampleDriver : public IBrailleDriver {
    public:
     explicit ControlPart(CBrailleSampleDriver& driver) : driver_(driver) {}
     void PostClear() override;
+    // The hidden window stays: it belongs to the host's thread, and a later SetSuspended(0)
+    // finds it and keeps using it.
     void PostSelfSuspend() override;
 
    private:
@@ -154,6 +156,7 @@ class CBrailleSampleDriver : public IBrailleDriver {
   bool ReapRetiredWorker(DWORD timeoutMs);
 
   // Command channel (worker_thread.cpp).
+  static void YieldToPoster(uint32_t round);
   int32_t StartWorkerThread();
   bool WaitWorkerReady();
   static DWORD WINAPI WorkerThreadMain(LPVOID driver);

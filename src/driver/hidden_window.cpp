@@ -21,10 +21,6 @@ namespace {
 // A window property some window frameworks leave behind when they subclass a window.
 constexpr char kStaleWindowProcProperty[] = "AfxOldWndProc423";
 
-void YieldToPoster(uint32_t round) {
-  Sleep(round < 16 ? 0 : 1);
-}
-
 static_assert(sizeof(WPARAM) >= sizeof(KeyNamePool::Ticket), "a ticket travels as WPARAM");
 
 }  // namespace

@@ -21,11 +21,12 @@ constexpr UINT kPollIntervalMs = 100;
 // A waiting caller wakes at least this often to look again; there is no overall limit.
 constexpr DWORD kCommandWaitRoundMs = 5000;
 
-void YieldToPoster(uint32_t round) {
+}  // namespace
+
+void CBrailleSampleDriver::YieldToPoster(uint32_t round) {
+  // A post takes microseconds: give way to it, after a few rounds for a whole tick.
   Sleep(round < 16 ? 0 : 1);
 }
-
-}  // namespace
 
 int32_t CBrailleSampleDriver::StartWorkerThread() {
   // The running thread holds a reference on this module and drops it as it exits, so that

@@ -44,23 +44,6 @@ TEST(DriverText, CopyOutNeverReadsPastAFullField) {
   EXPECT_EQ(std::string(buffer, 10), std::string("wxyz") + std::string(6, '\0'));
 }
 
-TEST(DriverText, CopyOutWithoutRoomWritesNothing) {
-  const char field[4] = {'a', 0, 0, 0};
-  char buffer[2] = {'#', '#'};
-  EXPECT_EQ(CopyFieldOut(field, sizeof field, buffer, 0), 0);
-  EXPECT_EQ(CopyFieldOut(field, sizeof field, buffer, -1), 0);
-  EXPECT_EQ(CopyFieldOut(field, sizeof field, nullptr, 2), 0);
-  EXPECT_EQ(std::string(buffer, 2), "##");
-}
-
-TEST(DriverText, TerminatedCopiesAreCutToTheBuffer) {
-  char buffer[4];
-  CopyTerminated(buffer, sizeof buffer, "abcdef");
-  EXPECT_STREQ(buffer, "abc");
-  CopyTerminated(buffer, sizeof buffer, nullptr);
-  EXPECT_STREQ(buffer, "");
-}
-
 TEST(DriverIdentity, GuidBytesAreTheInMemoryRecordOfThePublicGuid) {
   const ZolGuid guid = ZOL_DRIVER_GUID_INIT;
   uint8_t record[16];
@@ -69,22 +52,6 @@ TEST(DriverIdentity, GuidBytesAreTheInMemoryRecordOfThePublicGuid) {
   EXPECT_EQ(kDriverGuidBytes[0], 0x90);
   EXPECT_EQ(kDriverGuidBytes[4], 0x3D);
   EXPECT_EQ(kDriverGuidBytes[15], 0x24);
-}
-
-TEST(DriverIdentity, NameAndGuidOnlyWhenBothFit) {
-  char name[4];
-  uint8_t id[16] = {};
-  EXPECT_EQ(CopyDriverIdentity(name, 4, id), 1);
-  EXPECT_STREQ(name, "ZOL");
-  EXPECT_EQ(std::memcmp(id, kDriverGuidBytes, 16), 0);
-
-  char shortName[3] = {'#', '#', '#'};
-  uint8_t untouched[16] = {};
-  EXPECT_EQ(CopyDriverIdentity(shortName, 3, untouched), 0);
-  EXPECT_EQ(CopyDriverIdentity(nullptr, 80, untouched), 0);
-  EXPECT_EQ(CopyDriverIdentity(name, 80, nullptr), 0);
-  EXPECT_EQ(std::string(shortName, 3), "###");
-  EXPECT_EQ(untouched[0], 0);
 }
 
 }  // namespace
