@@ -72,6 +72,7 @@ TEST_F(DriverTest, OpenConnectsOnTheWorkerThreadAndKeepsHostAndTexts) {
   ASSERT_EQ(Open("com3"), 1);
   EXPECT_EQ(Log(), "Connect(com3)");
   EXPECT_NE(control->CallThread(), GetCurrentThreadId());
+  EXPECT_EQ(control->ConnectThreadPriority(), THREAD_PRIORITY_ABOVE_NORMAL);
   EXPECT_EQ(CDriverGetTextCellCount(driver), 40);
   EXPECT_EQ(CDriverGetStatusCellCount(driver), 2);
   EXPECT_EQ(CDriverGetTotalCellCount(driver), 42);

@@ -62,6 +62,7 @@ TEST_F(KeyEventTest, AFullPoolDropsTheNewestEvents) {
 TEST_F(KeyEventTest, EventsQueuedForADestroyedWindowAreFreedAndTheNextWindowWorks) {
   PostKeys({{"F4", 0}, {"qwerty:lost", 0}});
   EXPECT_EQ(CDriverSetSuspended(driver, 1), 1);
+  PostKeys({{"F10", 0}});  // no window to post to
   PumpFor(200);
   EXPECT_EQ(KeyCount(), 0);
   EXPECT_TRUE(AllSlotsFree());

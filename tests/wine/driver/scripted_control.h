@@ -37,6 +37,8 @@ class ScriptedControl {
   // The thread of the last call, and whether every call came from that one thread.
   virtual DWORD CallThread() = 0;
   virtual bool CallsOnOneThread() = 0;
+  // The priority of the thread that ran the last connect.
+  virtual int32_t ConnectThreadPriority() = 0;
   // The window kCreateWindow made, and how many messages with this number reached it.
   virtual HWND WorkerWindow() = 0;
   virtual int32_t WorkerWindowMessages(UINT message) = 0;

@@ -28,6 +28,7 @@ class ScriptedDevice final : public zol::DeviceService, public ScriptedControl {
   // DeviceService, on the worker thread.
   int Connect(const char* portName) override {
     Record("Connect(" + std::string(portName) + ")");
+    connectPriority_.store(GetThreadPriority(GetCurrentThread()));
     Hold(connectMs_);
     std::lock_guard<std::mutex> lock(mutex_);
     if (connectResult_) {
@@ -120,6 +121,7 @@ class ScriptedDevice final : public zol::DeviceService, public ScriptedControl {
     std::lock_guard<std::mutex> lock(mutex_);
     return oneThread_;
   }
+  int32_t ConnectThreadPriority() override { return connectPriority_.load(); }
   HWND WorkerWindow() override { return workerWindow_.load(); }
   int32_t WorkerWindowMessages(UINT message) override {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -248,6 +250,7 @@ class ScriptedDevice final : public zol::DeviceService, public ScriptedControl {
   DWORD callThread_ = 0;
   bool oneThread_ = true;
   std::atomic<HWND> workerWindow_{nullptr};
+  std::atomic<int32_t> connectPriority_{0};
   std::deque<UINT> windowMessages_;
   char composed_[128] = {};
 };
