@@ -1,6 +1,20 @@
 // The HID link: discovery, single reports, the handshake, display frames and input reports.
+//
+// Report buffers: the display's reports are 9 bytes (report ID 0 and 8 payload bytes), but
+// every read asks for the input report length and every write passes the output report length
+// that the device announces. Both buffers hold kMaxReportBytes (256), and an announced length is
+// limited to that, so no device can make a read or write run past them; a device announcing
+// more cannot be driven and shows up as failed writes and reads. An announced length of 0, or
+// capabilities that cannot be read, are taken as the display's own 9 bytes. Output bytes after
+// the ninth are 0; input bytes that a shorter report does not carry read as 0.
+//
+// An interface is taken only when both channels open: when the second (overlapped) open fails
+// (on Windows also when the read event cannot be created), the first handle is closed and the
+// search goes on with the next interface, so the link is never left half open. A search
+// closes a link that is still open before it starts.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "core/clock.h"
@@ -44,7 +58,14 @@ class HidLink {
   const uint8_t* pendingRow(int row) const { return pendingFrames_[row & 7]; }
 
  private:
+  static constexpr size_t kMaxReportBytes = 256;
+  static constexpr size_t kMaxPathBytes = 1024;
+
+  // Opens the display at path when it is one; returns its kind, or kHidNone with nothing open.
+  int TryOpenDisplay(const char* path);
   void SendFrame(const uint8_t* cells, int cellCount);
+  void QueueFrame(const uint8_t* cells, int cellCount);
+  bool RingFull() const;
 
   HidBus& bus_;
   Clock& clock_;
@@ -54,7 +75,9 @@ class HidLink {
 
   HidHandle writeHandle_ = 0;
   HidHandle readHandle_ = 0;
-  HidReportLengths lengths_;
+  HidReportLengths lengths_;  // as used for I/O: announced, limited to kMaxReportBytes
+  uint8_t outReport_[kMaxReportBytes] = {};
+  uint8_t inReport_[kMaxReportBytes] = {};
 
   uint8_t pendingFrames_[kRingRows][kRowBytes] = {};
   int32_t queueRead_ = 0;

@@ -8,23 +8,10 @@
 #include "core/clock.h"
 #include "core/shared_state.h"
 #include "input/input_translator.h"
+#include "serial/serial_codec.h"
 #include "serial/serial_port.h"
 
 namespace zol {
-
-enum SerialPacketType : uint8_t {
-  PKT_CELLS = 0,
-  PKT_FUNCTION_KEY = 16,
-  PKT_ROUTING_KEY = 17,
-  PKT_CHARACTER = 19,
-  PKT_SCAN_CODE = 20,
-  PKT_BRAILLE_KEYS = 21,
-  PKT_TEXT = 22,
-  PKT_IDENTIFY = 36,
-  PKT_IDENTIFY_REPLY = 37,
-  PKT_IDENTIFY_CONFIRM = 38,
-  PKT_ACK = 127,
-};
 
 class SerialLink {
  public:
@@ -44,7 +31,8 @@ class SerialLink {
   void HandleSerialByte(uint8_t b);
   // Sends one packet under the sending rules; a data length above 119 is refused.
   void SendSerialPacket(uint8_t type, uint8_t length, const uint8_t* data);
-  // Sends the kept-back display frame, if any, and clears it.
+  // Sends the kept-back display frame, if any, and clears it. While a frame still awaits its
+  // acknowledgement the kept-back frame stays where it is.
   void SendDeferredFrame();
 
   uint8_t serialRetryCount() const { return serialRetryCount_; }
@@ -57,6 +45,8 @@ class SerialLink {
  private:
   void SendStoredFrame();
   void CompletePacket();
+  void DispatchPacket(uint8_t type, uint8_t length, const uint8_t* data);
+  void WriteToPort(const uint8_t* bytes, size_t count);
 
   SerialPortFactory& ports_;
   Clock& clock_;
@@ -74,25 +64,18 @@ class SerialLink {
   struct StoredPacket {
     uint8_t type = 0;
     uint8_t length = 0;
-    uint8_t data[126] = {};
+    uint8_t data[kSerialMaxSentPacket] = {};
   };
   StoredPacket deferredFrame_;
   int32_t deferredPending_ = 0;
   struct SentFrame {
     uint8_t totalLength = 0;
     uint8_t type = 0;
-    uint8_t bytes[126] = {};
+    uint8_t bytes[kSerialMaxSentPacket] = {};
   };
   SentFrame sentFrame_;
 
-  uint8_t rxState_ = 0;
-  uint8_t rxType_ = 0;
-  uint8_t rxLength_ = 0;
-  uint8_t rxRemaining_ = 0;
-  uint8_t rxIndex_ = 0;
-  uint8_t rxData_[255] = {};
-  uint16_t rxSum_ = 0;
-  uint16_t rxChecksum_ = 0;
+  SerialReceiver receiver_;
 };
 
 }  // namespace zol

@@ -1,0 +1,64 @@
+// The line-oriented control language of the simulated serial display, shared by
+// tools/serial_display_sim and anything built on it. One command per line; what the display
+// receives and sends is reported as lines too. SerialDisplayCommands::Help() documents it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "core/clock.h"
+#include "sim/serial_display.h"
+
+namespace zol::sim {
+
+// CELLS, FUNCTION_KEY, ..., ACK, or TYPE<n> for a type without a name.
+std::string SerialPacketTypeName(uint8_t type);
+// A type name as above, or a number.
+bool ParseSerialPacketType(const std::string& text, uint8_t* type);
+// The function-key code of a key name: F1-F10, LF, UP, RG, DN, with prefix S, L or SL; -1 when
+// the name is unknown.
+int FunctionKeyCode(const std::string& name);
+
+// "rx TYPE hex..." for a good packet received, "rx-bad TYPE hex..." for a bad checksum.
+std::string FormatReceived(const SerialPacketRecord& record);
+// "tx TYPE hex..." for a packet the display sends.
+std::string FormatSent(uint8_t type, const std::vector<uint8_t>& data);
+
+class SerialDisplayCommands {
+ public:
+  using Output = std::function<void(const std::string& line)>;
+
+  enum class Outcome {
+    kDone,   // the command ran
+    kBusy,   // a sleep or wait started: call Busy() until it returns false
+    kQuit,   // the quit command
+    kError,  // a line starting "error" was printed
+  };
+
+  // clock is the one the display runs on; sleep and wait measure their time with it.
+  SerialDisplayCommands(SerialDisplay& display, Clock& clock, Output output);
+
+  Outcome Execute(const std::string& line);
+  // True while a sleep or a wait is in progress; prints the wait's result when it ends.
+  bool Busy();
+
+  static const char* Help();
+
+ private:
+  Outcome Fail(const std::string& message);
+
+  SerialDisplay& display_;
+  Clock& clock_;
+  Output output_;
+
+  enum class Pending { kNone, kSleep, kWait };
+  Pending pending_ = Pending::kNone;
+  uint32_t pendingStart_ = 0;
+  uint32_t pendingMs_ = 0;
+  uint8_t waitType_ = 0;
+  size_t waitCount_ = 0;
+};
+
+}  // namespace zol::sim

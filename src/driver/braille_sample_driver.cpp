@@ -1,0 +1,280 @@
+#include "driver/braille_sample_driver.h"
+
+#include <cstring>
+
+#include "driver/bounded_text.h"
+#include "driver/device_side.h"
+#include "driver/driver_identity.h"
+#include "driver/pumping_wait.h"
+
+namespace zol {
+
+namespace {
+
+// The one driver object of the process, constructed when the module is loaded.
+CBrailleSampleDriver driverObject;
+
+// How long Open waits for a new worker thread to be ready, and Close for it to end.
+constexpr DWORD kWorkerWaitMs = 5000;
+
+}  // namespace
+
+CBrailleSampleDriver& TheDriver() {
+  return driverObject;
+}
+
+CBrailleSampleDriver::CBrailleSampleDriver() {
+  CopyTerminated(driverName, sizeof driverName, kDriverName);
+}
+
+CBrailleSampleDriver::~CBrailleSampleDriver() {
+  // The worker thread has ended by now: it killed its timer and released the device side
+  // itself. Only the handles of a worker thread that ended after Close stopped waiting remain.
+  if (retiredThread) CloseHandle(retiredThread);
+  if (retiredEvent) CloseHandle(retiredEvent);
+}
+
+DeviceService& CBrailleSampleDriver::Device() {
+  // Attached on first use rather than at construction: that runs under the loader lock, and the
+  // device side's own statics may not be constructed yet.
+  static DeviceService& device = AttachDeviceSide(DriverParts{shared, hostLink, control});
+  return device;
+}
+
+int32_t CBrailleSampleDriver::Open(const char* portName, IBrailleHost* newHost, const char* text1,
+                                   const char* text2) {
+  try {
+    return OpenSession(portName, newHost, text1, text2);
+  } catch (...) {
+    StopWorkerThread();
+    ReleaseSession();
+    return 0;
+  }
+}
+
+int32_t CBrailleSampleDriver::OpenSession(const char* portName, IBrailleHost* newHost,
+                                          const char* text1, const char* text2) {
+  if (workerThread.load()) return 0;
+  if (!ReapRetiredWorker(kWorkerWaitMs)) return 0;
+  Device();
+  // Key events still queued for a window of an earlier session can never be delivered.
+  keyNames.ReclaimPosted();
+
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (!event) return 0;
+  completionEvent.store(event);
+  ResetEvent(event);
+  if (!StartWorkerThread()) {
+    ReleaseSession();
+    return 0;
+  }
+  if (!WaitWorkerReady()) {
+    StopWorkerThread();
+    ReleaseSession();
+    return 0;
+  }
+
+  lastConnectResult.store(0);
+  const size_t nameLength = portName ? std::strlen(portName) : 0;
+  PostCommand(CMD_CONNECT, portName, static_cast<uint32_t>(nameLength), true);
+  // The cell count survives failed connects, so only this connect's own answer counts.
+  if (lastConnectResult.load() == 0 || shared.textCellCount.load() <= 0) {
+    StopWorkerThread();
+    ReleaseSession();
+    return 0;
+  }
+
+  host.store(newHost);
+  CopyToField(parameter1, sizeof parameter1, text1);
+  CopyToField(parameter2, sizeof parameter2, text2);
+  RegisterWindowClass();
+  DestroyHiddenWindow();
+  CreateHiddenWindow();
+  opened.store(1);
+  shared.suspended.store(0);
+  return 1;
+}
+
+void CBrailleSampleDriver::Close() {
+  if (!opened.load()) return;
+  PostCommand(CMD_DISCONNECT, nullptr, 0, true);
+  StopWorkerThread();
+  ReleaseSession();
+}
+
+void CBrailleSampleDriver::StopWorkerThread() {
+  HANDLE thread = workerThread.load();
+  if (!thread) return;
+  PostCommand(CMD_STOP, nullptr, 0, false);
+  PumpingWait wait;
+  const bool ended = wait.Wait(&thread, 1, kWorkerWaitMs) == 0;
+  workerThread.store(nullptr);
+  if (ended) {
+    CloseHandle(thread);
+  } else {
+    retiredThread = thread;
+    retiredEvent = completionEvent.exchange(nullptr);
+  }
+}
+
+void CBrailleSampleDriver::ReleaseSession() {
+  if (HANDLE event = completionEvent.exchange(nullptr)) CloseHandle(event);
+  DestroyHiddenWindow();
+}
+
+bool CBrailleSampleDriver::ReapRetiredWorker(DWORD timeoutMs) {
+  if (!retiredThread) return true;
+  PumpingWait wait;
+  if (wait.Wait(&retiredThread, 1, timeoutMs) != 0) return false;
+  CloseHandle(retiredThread);
+  if (retiredEvent) CloseHandle(retiredEvent);
+  retiredThread = nullptr;
+  retiredEvent = nullptr;
+  return true;
+}
+
+IBrailleHost* CBrailleSampleDriver::SetHost(IBrailleHost* newHost) {
+  return host.exchange(newHost);
+}
+
+int32_t CBrailleSampleDriver::GetParameter1(char* buffer, int32_t length) {
+  return CopyFieldOut(parameter1, sizeof parameter1, buffer, length);
+}
+
+int32_t CBrailleSampleDriver::GetParameter2(char* buffer, int32_t length) {
+  return CopyFieldOut(parameter2, sizeof parameter2, buffer, length);
+}
+
+int32_t CBrailleSampleDriver::GetInfoValue() {
+  return 0x300;
+}
+
+int32_t CBrailleSampleDriver::WriteTextCells(const uint8_t* dots, int32_t count) {
+  if (shared.suspended.load() != 0 || !dots || count <= 0) return 0;
+  const int32_t cells = count < kMaxWriteCells ? count : kMaxWriteCells;
+  return PostCommand(CMD_WRITE_TEXT, dots, static_cast<uint32_t>(cells), false);
+}
+
+int32_t CBrailleSampleDriver::WriteAllCells(const uint8_t* dots, int32_t count) {
+  if (shared.suspended.load() != 0 || !dots || count <= 0) return 0;
+  const int32_t cells = count < kMaxWriteCells ? count : kMaxWriteCells;
+  return PostCommand(CMD_WRITE_ALL, dots, static_cast<uint32_t>(cells), false);
+}
+
+int32_t CBrailleSampleDriver::ClearDisplay() {
+  if (shared.suspended.load() != 0) return 0;
+  return PostCommand(CMD_CLEAR, nullptr, 0, false);
+}
+
+int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
+  if (suspend == shared.suspended.load()) return 1;
+  shared.suspended.store(suspend);
+  if (suspend != 0) {
+    DestroyHiddenWindow();
+  } else if (!hiddenWindow.load() && workerThread.load()) {
+    // A window only serves an open session; without one nothing would ever post to it.
+    CreateHiddenWindow();
+  }
+  return PostCommand(CMD_SUSPEND, nullptr, static_cast<uint32_t>(suspend), true);
+}
+
+int32_t CBrailleSampleDriver::GetTextCellCount() {
+  return shared.textCellCount.load();
+}
+
+int32_t CBrailleSampleDriver::GetStatusCellCount() {
+  return shared.statusCellCount.load();
+}
+
+int32_t CBrailleSampleDriver::GetTotalCellCount() {
+  return shared.textCellCount.load() + shared.statusCellCount.load();
+}
+
+int32_t CBrailleSampleDriver::GetDriverIdentity(char* nameBuffer, int32_t nameLength, ZolGuid* id) {
+  static_assert(sizeof(ZolGuid) == sizeof kDriverGuidBytes, "GUID record is 16 bytes");
+  return CopyDriverIdentity(nameBuffer, nameLength, id);
+}
+
+// Operations the host defines and this driver does not use.
+int32_t CBrailleSampleDriver::Reserved5(void*, int32_t) {
+  return 0;
+}
+int32_t CBrailleSampleDriver::Reserved7() {
+  return 0;
+}
+int32_t CBrailleSampleDriver::Reserved8() {
+  return 0;
+}
+int32_t CBrailleSampleDriver::Reserved9() {
+  return 0;
+}
+int32_t CBrailleSampleDriver::Reserved10(void*) {
+  return 0;
+}
+int32_t CBrailleSampleDriver::Reserved14(void*, int32_t) {
+  return 0;
+}
+int32_t CBrailleSampleDriver::Reserved15() {
+  return 0;
+}
+void CBrailleSampleDriver::Reserved17() {}
+int32_t CBrailleSampleDriver::Reserved19() {
+  return 0;
+}
+int32_t CBrailleSampleDriver::Reserved22() {
+  return 0;
+}
+int32_t CBrailleSampleDriver::Reserved23(int32_t, int32_t, int32_t) {
+  return 0;
+}
+int32_t CBrailleSampleDriver::Reserved24() {
+  return 0;
+}
+int32_t CBrailleSampleDriver::Reserved25(int32_t, uint8_t) {
+  return 0;
+}
+int32_t CBrailleSampleDriver::Reserved26(void*, int32_t, int32_t) {
+  return 0;
+}
+int32_t CBrailleSampleDriver::Reserved27(void*) {
+  return 0;
+}
+int32_t CBrailleSampleDriver::Reserved28(int32_t) {
+  return 0;
+}
+int32_t CBrailleSampleDriver::Reserved29() {
+  return 0;
+}
+void CBrailleSampleDriver::Reserved30(int32_t) {}
+int32_t CBrailleSampleDriver::Reserved31() {
+  return 0;
+}
+void CBrailleSampleDriver::Reserved32(int32_t) {}
+int32_t CBrailleSampleDriver::Reserved33() {
+  return 0;
+}
+void CBrailleSampleDriver::Reserved35(int32_t) {}
+void CBrailleSampleDriver::Reserved36(int32_t) {}
+
+bool CBrailleSampleDriver::HostLinkPart::HostSet() {
+  return driver_.host.load() != nullptr;
+}
+
+void CBrailleSampleDriver::HostLinkPart::PostKeyEvent(const char* name, int32_t value) {
+  driver_.PostKeyEvent(name, value);
+}
+
+void CBrailleSampleDriver::HostLinkPart::DeviceData(const uint8_t* data, int32_t length) {
+  if (IBrailleHost* current = driver_.host.load()) current->OnDeviceData(&driver_, data, length);
+}
+
+void CBrailleSampleDriver::ControlPart::PostClear() {
+  driver_.ClearDisplay();
+}
+
+void CBrailleSampleDriver::ControlPart::PostSelfSuspend() {
+  driver_.shared.suspended.store(1);
+  driver_.PostCommand(CMD_SUSPEND, nullptr, 1, false);
+}
+
+}  // namespace zol

@@ -1,0 +1,47 @@
+// Message numbers and parameters of the worker thread's command channel. Platform-neutral.
+#pragma once
+
+#include <cstdint>
+
+namespace zol {
+
+// A key event for the hidden window (WM_USER + 1).
+inline constexpr uint32_t kKeyEventMessage = 1025;
+
+// A command is the thread message kCommandMessageBase + code, posted with no window.
+enum CommandCode : uint32_t {
+  CMD_STOP = 0,
+  CMD_NOP = 1,
+  CMD_CONNECT = 2,
+  CMD_DISCONNECT = 3,
+  CMD_SUSPEND = 4,
+  CMD_WRITE_TEXT = 5,
+  CMD_WRITE_ALL = 6,
+  CMD_CLEAR = 7,
+  CMD_POLL = 8,
+};
+inline constexpr uint32_t kCommandMessageBase = 1026;
+inline constexpr uint32_t kLastCommandMessage = kCommandMessageBase + CMD_POLL;
+
+inline constexpr bool IsCommandMessage(uint32_t message) {
+  return message >= kCommandMessageBase && message <= kLastCommandMessage;
+}
+
+// The second message parameter of a command: the command's value in the low 32 bits and, in the
+// high 32 bits, the wait ticket of the caller that waits for this very command (0 when nobody
+// waits). The worker thread publishes the ticket once the command has run.
+inline constexpr uint64_t PackCommandParam(uint32_t value, uint32_t waitTicket) {
+  return static_cast<uint64_t>(waitTicket) << 32 | value;
+}
+inline constexpr uint32_t CommandValue(uint64_t param) {
+  return static_cast<uint32_t>(param);
+}
+inline constexpr uint32_t CommandWaitTicket(uint64_t param) {
+  return static_cast<uint32_t>(param >> 32);
+}
+
+// Display writes carry at most this many cells: the cell buffer has no room for more, and a
+// larger count would only make the driver copy host memory it never uses.
+inline constexpr int32_t kMaxWriteCells = 200;
+
+}  // namespace zol

@@ -1,0 +1,126 @@
+// The hidden window that carries key events onto the host's thread.
+//
+// The worker thread copies each key name into a slot of keyNames and posts KeyEventMessage to
+// the hidden window with the slot's ticket; the window procedure, on the thread that created the
+// window, hands the name to the host and frees the slot. A slot is freed exactly once:
+// - after delivery, or when the message reaches a window that is no longer the hidden window;
+// - by the worker thread when there is no window or the post fails;
+// - when the window is destroyed with events still queued for it: WM_NCDESTROY takes them out of
+//   the queue (PeekMessageA with the window, PM_REMOVE) and frees them.
+// The race between the worker thread posting and the owner destroying the window is closed by
+// keyPosts: the worker enters it before it reads hiddenWindow and leaves after PostMessageA
+// returns; the owner unpublishes the window first and waits until no post is in progress before
+// it drains. A post that read the old handle has therefore landed before the drain, and every
+// later post sees another window or none.
+#include "driver/braille_sample_driver.h"
+
+namespace zol {
+
+namespace {
+
+// A window property some window frameworks leave behind when they subclass a window.
+constexpr char kStaleWindowProcProperty[] = "AfxOldWndProc423";
+
+static_assert(sizeof(WPARAM) >= sizeof(KeyNamePool::Ticket), "a ticket travels as WPARAM");
+
+}  // namespace
+
+void CBrailleSampleDriver::RegisterWindowClass() {
+  WNDCLASSEXA windowClass = {};
+  static_assert(sizeof windowClass == 80, "WNDCLASSEXA of a 64-bit process");
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = &CBrailleSampleDriver::HiddenWindowProc;
+  windowClass.hInstance = moduleInstance.load();
+  windowClass.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  windowClass.lpszClassName = driverName;
+  // A second registration while the module stays loaded fails harmlessly; the class is
+  // unregistered when the module is unloaded.
+  RegisterClassExA(&windowClass);
+}
+
+void CBrailleSampleDriver::UnregisterWindowClass() {
+  UnregisterClassA(driverName, moduleInstance.load());
+}
+
+void CBrailleSampleDriver::CreateHiddenWindow() {
+  HWND window = CreateWindowExA(0, driverName, nullptr, WS_DISABLED, CW_USEDEFAULT, 0,
+                                CW_USEDEFAULT, 0, nullptr, nullptr, moduleInstance.load(), nullptr);
+  if (!window) return;
+  SetWindowLongPtrA(window, GWLP_WNDPROC,
+                    reinterpret_cast<LONG_PTR>(&CBrailleSampleDriver::HiddenWindowProc));
+  RemovePropA(window, kStaleWindowProcProperty);
+  hiddenWindow.store(window);
+}
+
+void CBrailleSampleDriver::DestroyHiddenWindow() {
+  HWND window = hiddenWindow.exchange(nullptr);
+  if (!window) return;
+  if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+    DestroyWindow(window);
+  } else {
+    // Only the owner can destroy it: it does so when it handles the message.
+    PostMessageA(window, WM_CLOSE, 0, 0);
+  }
+}
+
+LRESULT CALLBACK CBrailleSampleDriver::HiddenWindowProc(HWND window, UINT message, WPARAM wParam,
+                                                        LPARAM lParam) {
+  return TheDriver().HandleWindowMessage(window, message, wParam, lParam);
+}
+
+LRESULT CBrailleSampleDriver::HandleWindowMessage(HWND window, UINT message, WPARAM wParam,
+                                                  LPARAM lParam) {
+  if (message == WM_NCDESTROY) ForgetWindow(window);
+  if (message != kKeyEventMessage || !IsWindow(window) || window != hiddenWindow.load()) {
+    // An event for a window that is no longer the hidden window is never delivered.
+    if (message == kKeyEventMessage) keyNames.Release(wParam);
+    return DefWindowProcA(window, message, wParam, lParam);
+  }
+  DeliverKeyEvent(wParam, static_cast<int32_t>(lParam));
+  return 0;
+}
+
+void CBrailleSampleDriver::ForgetWindow(HWND window) {
+  HWND expected = window;
+  hiddenWindow.compare_exchange_strong(expected, nullptr);
+  keyPosts.WaitIdle(YieldToPoster);
+  // PeekMessageA hands out WM_QUIT whatever the filter: it is put back for the thread's loop.
+  bool quit = false;
+  WPARAM quitCode = 0;
+  MSG queued;
+  while (PeekMessageA(&queued, window, kKeyEventMessage, kKeyEventMessage, PM_REMOVE)) {
+    if (queued.message == WM_QUIT) {
+      quit = true;
+      quitCode = queued.wParam;
+    } else {
+      keyNames.Release(queued.wParam);
+    }
+  }
+  if (quit) PostQuitMessage(static_cast<int>(quitCode));
+}
+
+void CBrailleSampleDriver::DeliverKeyEvent(KeyNamePool::Ticket ticket, int32_t value) {
+  const char* name = keyNames.Take(ticket);
+  if (!name) return;
+  IBrailleHost* current = host.load();
+  try {
+    if (current && name[0] != 0) current->OnKeyEvent(this, name, value);
+  } catch (...) {
+  }
+  keyNames.Release(ticket);
+}
+
+void CBrailleSampleDriver::PostKeyEvent(const char* name, int32_t value) {
+  if (!name || name[0] == 0) return;  // an empty name would be dropped on delivery
+  const KeyNamePool::Ticket ticket = keyNames.Acquire(name);
+  if (ticket == 0) return;  // the host's thread is that far behind: the event is dropped
+  keyPosts.Enter();
+  HWND window = hiddenWindow.load();
+  const BOOL posted = window && PostMessageA(window, kKeyEventMessage, static_cast<WPARAM>(ticket),
+                                             static_cast<LPARAM>(value));
+  keyPosts.Leave();
+  if (!posted) keyNames.Release(ticket);
+}
+
+}  // namespace zol

@@ -1,0 +1,195 @@
+#include "hid/hid_link.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "hid/hid_reports.h"
+
+namespace zol {
+
+namespace {
+
+constexpr uint16_t kSearchStepWaitMs = 300;
+constexpr uint16_t kHandshakeReadWaitMs = 50;
+constexpr int kHandshakeReadsPerRequest = 10;
+constexpr int kHandshakeRepeats = 20;
+
+int DisplayKind(const HidAttributes& attributes) {
+  if (attributes.vendorId != hid::kVendorId || attributes.versionNumber != hid::kVersion)
+    return kHidNone;
+  if (attributes.productId == hid::kProduct40) return kHid40;
+  if (attributes.productId == hid::kProduct80) return kHid80;
+  return kHidNone;
+}
+
+}  // namespace
+
+HidLink::HidLink(HidBus& bus, Clock& clock, SharedState& shared, FrameAck& ack,
+                 InputTranslator& input)
+    : bus_(bus), clock_(clock), shared_(shared), ack_(ack), input_(input) {}
+
+int HidLink::FindHidDisplay() {
+  // A link still open here would otherwise lose its handles.
+  CloseDevice();
+  const bool listed = bus_.BeginList();
+  int kind = kHidNone;
+  char path[kMaxPathBytes];
+  for (uint32_t index = 0;; ++index) {
+    WaitTicks(clock_, kSearchStepWaitMs);
+    if (!listed) break;
+    path[0] = '\0';
+    if (!bus_.PathAt(index, path, sizeof path)) break;
+    path[sizeof path - 1] = '\0';
+    kind = TryOpenDisplay(path);
+    if (kind != kHidNone) break;
+  }
+  if (listed) bus_.EndList();
+  return kind;
+}
+
+int HidLink::TryOpenDisplay(const char* path) {
+  const HidHandle write = bus_.Open(path, false);
+  if (write == 0) return kHidNone;
+  HidAttributes attributes;
+  const int kind = bus_.Attributes(write, &attributes) ? DisplayKind(attributes) : kHidNone;
+  if (kind == kHidNone) {
+    bus_.Close(write);
+    return kHidNone;
+  }
+
+  HidReportLengths announced;
+  if (!bus_.ReportLengths(write, &announced)) announced = {};
+  auto ioLength = [](uint16_t length) -> uint16_t {
+    if (length == 0) return hid::kReportBytes;
+    return static_cast<uint16_t>(std::min<size_t>(length, kMaxReportBytes));
+  };
+
+  const HidHandle read = bus_.Open(path, true);
+  if (read == 0) {
+    bus_.Close(write);
+    return kHidNone;
+  }
+  writeHandle_ = write;
+  readHandle_ = read;
+  lengths_.input = ioLength(announced.input);
+  lengths_.output = ioLength(announced.output);
+  return kind;
+}
+
+void HidLink::CloseDevice() {
+  if (readHandle_ != 0) bus_.Close(readHandle_);
+  if (writeHandle_ != 0) bus_.Close(writeHandle_);
+  readHandle_ = 0;
+  writeHandle_ = 0;
+}
+
+int HidLink::WriteHidReport(const uint8_t payload[8]) {
+  if (writeHandle_ == 0) return 1;
+  const size_t length = lengths_.output;
+  std::memset(outReport_, 0, std::max(length, hid::kReportBytes));
+  outReport_[0] = 0;  // report ID
+  std::memcpy(outReport_ + 1, payload, hid::kPayloadBytes);
+  return bus_.Write(writeHandle_, outReport_, length) ? 1 : 0;
+}
+
+int HidLink::ReadHidReport(uint8_t payload[8]) {
+  if (readHandle_ == 0) return -1;
+  const size_t length = lengths_.input;
+  std::memset(inReport_, 0, std::max(length, hid::kReportBytes));
+  if (bus_.ReadNow(readHandle_, inReport_, length) != HidReadResult::Report) return -1;
+  std::memcpy(payload, inReport_ + 1, hid::kPayloadBytes);
+  return 9;
+}
+
+int HidLink::HidHandshake() {
+  WriteHidReport(hid::kHandshakeRequest);
+  int reads = 0;
+  int repeats = 0;
+  uint8_t payload[hid::kPayloadBytes];
+  while (repeats < kHandshakeRepeats) {
+    if (ReadHidReport(payload) == 9 &&
+        hid::ClassifyInput(payload) == hid::InputKind::HandshakeReply) {
+      shared_.textCellCount = payload[hid::kReplyTextCellsByte];
+      shared_.statusCellCount = payload[hid::kReplyStatusCellsByte];
+      return 1;
+    }
+    // No report, or one that is not the reply (a key pressed meanwhile): it is dropped.
+    WaitTicks(clock_, kHandshakeReadWaitMs);
+    if (reads == kHandshakeReadsPerRequest) {
+      reads = 0;
+      WriteHidReport(hid::kHandshakeRequest);
+      ++repeats;
+    }
+    ++reads;
+  }
+  return 0;
+}
+
+void HidLink::SendHidFrame40(const uint8_t* cells) {
+  SendFrame(cells, 40);
+}
+
+void HidLink::SendHidFrame80(const uint8_t* cells) {
+  SendFrame(cells, 80);
+}
+
+void HidLink::SendFrame(const uint8_t* cells, int cellCount) {
+  if (ack_.ackPending != 0) {
+    QueueFrame(cells, cellCount);
+    return;
+  }
+  ack_.ackPending = 1;
+  // The frame carries two cells more than a ring row keeps.
+  const int frameCells = cellCount + 2;
+  const int reports = hid::FrameReportCount(frameCells);
+  uint8_t payload[hid::kPayloadBytes];
+  for (int i = 0; i < reports; ++i) {
+    hid::FramePayload(cells, frameCells, i, payload);
+    // The acknowledgement time-out counts from the moment the frame's last report goes out.
+    if (i == reports - 1) ack_.lastFrameTick = clock_.Now();
+    WriteHidReport(payload);
+  }
+}
+
+bool HidLink::RingFull() const {
+  return ((queueWrite_ - queueRead_) & (kRingRows - 1)) == 7;
+}
+
+void HidLink::QueueFrame(const uint8_t* cells, int cellCount) {
+  // A full ring keeps its older frames and replaces the newest, so the display still ends up
+  // with the host's latest contents.
+  if (RingFull()) queueWrite_ = (queueWrite_ + kRingRows - 1) & (kRingRows - 1);
+  std::memcpy(pendingFrames_[queueWrite_], cells, static_cast<size_t>(cellCount));
+  queueWrite_ = (queueWrite_ + 1) & (kRingRows - 1);
+}
+
+void HidLink::SendNextQueuedFrame(bool hid40) {
+  if (ack_.ackPending != 0 || queueRead_ == queueWrite_) return;
+  // The row holds 128 bytes, so the two cells a frame carries past the queued ones come from
+  // the row too.
+  const uint8_t* row = pendingFrames_[queueRead_];
+  queueRead_ = (queueRead_ + 1) & (kRingRows - 1);
+  if (hid40)
+    SendHidFrame40(row);
+  else
+    SendHidFrame80(row);
+}
+
+void HidLink::HandleHidInput(const uint8_t payload[8]) {
+  switch (hid::ClassifyInput(payload)) {
+    case hid::InputKind::RoutingKey:
+      input_.HandleHidRoutingKey(payload[1]);
+      break;
+    case hid::InputKind::FunctionKey:
+      input_.HandleFunctionKey(payload[1]);
+      break;
+    case hid::InputKind::Acknowledgement:
+      ack_.ackPending = 0;
+      break;
+    case hid::InputKind::HandshakeReply:
+    case hid::InputKind::Other:
+      break;
+  }
+}
+
+}  // namespace zol

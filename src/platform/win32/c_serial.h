@@ -1,0 +1,101 @@
+// A small class over the Windows serial-communications functions: opens a port by name,
+// configures line settings, flow control, read time-outs and event reporting, and reads and
+// writes with an optional time-out over overlapped I/O.
+//
+// Every operation except TakeEventType, CancelPendingIo and ProbePort first clears lastError,
+// then keeps the error of the first step that fails there: 0, a Windows error code, or
+// E_INVALIDARG. Operations whose result is an error code return lastError. The class takes no
+// locks; one thread uses an object at a time, and only one internal-record transfer runs at a
+// time.
+#pragma once
+
+#include <windows.h>
+
+namespace zol::win32 {
+
+class CSerial {
+ public:
+  enum Handshake { kHandshakeOff = 0, kHandshakeHardware = 1, kHandshakeSoftware = 2 };
+  enum ReadTimeoutMode { kReadNonBlocking = 0, kReadBlocking = 1 };
+
+  CSerial() = default;
+  CSerial(const CSerial&) = delete;
+  CSerial& operator=(const CSerial&) = delete;
+
+  // The virtual operations, in their slot order.
+  virtual ~CSerial();
+  // Opens "\\.\" + name. Names of more than 59 characters do not fit the 64-character device
+  // path and are refused with ERROR_INVALID_NAME, as is a null name. Queue sizes of 0 keep
+  // the system's sizes. Reads are left non-blocking.
+  virtual LONG Open(const char* name, DWORD inputQueue, DWORD outputQueue, bool overlapped);
+  // Discards both queues and releases the handles; returns the purge's result.
+  virtual LONG Close();
+  // Parity and stop bits take the device-control-block values.
+  virtual LONG Setup(DWORD baudRate, BYTE dataBits, BYTE parity, BYTE stopBits);
+  virtual LONG SetEventChar(BYTE eventChar, bool adjustMask);
+  virtual LONG SetEventMask(DWORD mask);
+  virtual LONG WaitForEvent(OVERLAPPED* overlapped, DWORD timeoutMs);
+  virtual LONG SetHandshake(int mode);
+  virtual LONG SetReadTimeoutMode(int mode);
+  virtual LONG GetBaudRate();
+  virtual LONG GetDataBits();
+  virtual LONG GetParity();
+  virtual LONG GetStopBits();
+  virtual LONG GetHandshake();
+  virtual DWORD GetEventMask();
+  virtual BYTE GetEventChar();
+  // A null text writes nothing.
+  virtual LONG WriteText(const char* text, DWORD* written, OVERLAPPED* overlapped, DWORD timeoutMs);
+  virtual LONG Write(const void* data, DWORD count, DWORD* written, OVERLAPPED* overlapped,
+                     DWORD timeoutMs);
+  // In non-blocking mode a read without the caller's record asks only for the bytes the port
+  // reports waiting (ClearCommError), so it returns at once even where an overlapped read of an
+  // empty port would stay pending. Error flags that query clears are kept for GetCommErrors.
+  virtual LONG Read(void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlapped,
+                    DWORD timeoutMs);
+
+  // 0 present and free, 1 not found, 2 in use, -1 any other failure. The name is opened as it
+  // stands, without the device prefix.
+  static int ProbePort(const char* name);
+  LONG PurgeBuffers();
+  LONG SendBreak();
+  // The events that occurred and are in the event mask; clears them.
+  DWORD TakeEventType();
+  // Reads and clears the port's error flags (with those noted by reads since); 0 on failure.
+  DWORD GetCommErrors();
+  bool IsCtsOn();
+  bool IsDsrOn();
+  bool IsRingOn();
+  bool IsRlsdOn();
+  LONG WriteByte(BYTE value);
+  BOOL CancelPendingIo();
+
+  LONG lastError() const { return lastError_; }
+  bool IsOpen() const { return portHandle_ != nullptr; }
+
+ private:
+  enum class TransferKind { kRead, kWrite, kWaitEvent };
+
+  LONG Transfer(TransferKind kind, void* buffer, DWORD count, DWORD* transferred,
+                OVERLAPPED* overlapped, DWORD timeoutMs);
+  LONG WaitForInternalRecord(TransferKind kind, OVERLAPPED* record, DWORD* transferred,
+                             DWORD timeoutMs);
+  // Reads the device-control block into dcb; false (with lastError set) on failure.
+  bool ReadState(DCB* dcb);
+  bool WriteState(DCB* dcb);
+  bool ModemLineOn(DWORD line);
+  // Fails with ERROR_INVALID_HANDLE while the port is closed.
+  bool RequireOpen();
+
+  LONG lastError_ = 0;
+  HANDLE portHandle_ = nullptr;
+  DWORD eventBits_ = 0;
+  DWORD eventMask_ = 0;
+  HANDLE ioEvent_ = nullptr;
+  // Set while the port's read time-outs are those of kReadNonBlocking.
+  bool nonBlockingReads_ = false;
+  // Error flags that a non-blocking read cleared before GetCommErrors could report them.
+  DWORD unreportedErrors_ = 0;
+};
+
+}  // namespace zol::win32

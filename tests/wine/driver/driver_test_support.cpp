@@ -1,0 +1,121 @@
+#include "driver_test_support.h"
+
+#include <atomic>
+#include <cstring>
+#include <thread>
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    if (done()) return true;
+    if (GetTickCount() - start > timeoutMs) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+  }
+}
+
+void PumpFor(DWORD ms) {
+  PumpUntil([] { return false; }, ms);
+}
+
+bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > timeoutMs) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
+HWND FindHiddenWindow(DWORD thread) {
+  HWND found = nullptr;
+  EnumThreadWindows(
+      thread,
+      [](HWND window, LPARAM result) -> BOOL {
+        char name[16] = {};
+        GetClassNameA(window, name, sizeof name);
+        if (std::strcmp(name, "ZOL") != 0) return TRUE;
+        *reinterpret_cast<HWND*>(result) = window;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+namespace {
+
+std::atomic<bool> sentMessageHandled{false};
+
+LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == WM_APP) sentMessageHandled.store(true);
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+bool SentMessageHandledDuring(const std::function<void()>& call) {
+  WNDCLASSA windowClass = {};
+  windowClass.lpfnWndProc = &ProbeWindowProc;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "DriverTestProbe";
+  RegisterClassA(&windowClass);
+  HWND probe = CreateWindowExA(0, "DriverTestProbe", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                               GetModuleHandleA(nullptr), nullptr);
+  sentMessageHandled.store(false);
+  std::atomic<bool> sent{false};
+  std::thread sender([&] {
+    Sleep(200);
+    DWORD_PTR result = 0;
+    SendMessageTimeoutA(probe, WM_APP, 0, 0, SMTO_NORMAL, 10000, &result);
+    sent.store(true);
+  });
+  call();
+  const bool handledDuringCall = sentMessageHandled.load();
+  if (!handledDuringCall) PumpUntil([&] { return sent.load(); }, 15000);
+  sender.join();
+  DestroyWindow(probe);
+  return handledDuringCall;
+}
+
+void DriverTest::SetUp() {
+  Load();
+  host = CHostCreate();
+}
+
+void DriverTest::Load() {
+  module = LoadLibraryA("zol_scripted.dll");
+  ASSERT_NE(module, nullptr);
+  auto controlFn = reinterpret_cast<ZolScriptedControlFn>(
+      reinterpret_cast<void*>(GetProcAddress(module, "ZolScriptedControl")));
+  ASSERT_NE(controlFn, nullptr);
+  control = controlFn();
+  control->Reset();
+  control->SetWorkerStartDelay(0);
+  void* stored = nullptr;
+  driver = CDriverGet(module, &stored);
+  ASSERT_NE(driver, nullptr);
+}
+
+void DriverTest::TearDown() {
+  if (module) {
+    CDriverClose(driver);
+    CDriverSetHost(driver, nullptr);
+    FreeLibrary(module);
+  }
+  CHostDestroy(host);
+}
+
+std::string DriverTest::Log() {
+  char buffer[16384];
+  control->CallLog(buffer, sizeof buffer);
+  return buffer;
+}
+
+void DriverTest::RunAtNextTick(ScriptedAction action, const char* text, int32_t value) {
+  control->AtNextTick(action, text, value);
+  ASSERT_TRUE(WaitUntil([&] { return control->PendingActions() == 0; }));
+}

@@ -1,0 +1,121 @@
+// The worker thread's message loop, the waits of the host's thread, and command payloads.
+#include <atomic>
+#include <thread>
+
+#include "driver_test_support.h"
+
+namespace {
+
+TEST_F(DriverTest, PollTicksRunAboutEveryHundredMilliseconds) {
+  ASSERT_EQ(Open(), 1);
+  PumpFor(1000);
+  EXPECT_GE(control->PollTicks(), 3);
+  EXPECT_LE(control->PollTicks(), 12);
+}
+
+TEST_F(DriverTest, OnlyThreadMessagesAreCommandsAndOnlyStopEndsTheLoop) {
+  ASSERT_EQ(Open(), 1);
+  RunAtNextTick(ScriptedAction::kCreateWindow);
+  HWND workerWindow = control->WorkerWindow();
+  ASSERT_NE(workerWindow, nullptr);
+  const DWORD worker = control->CallThread();
+
+  // Addressed to a window, a command number is an ordinary window message.
+  PostMessageA(workerWindow, 1026 + 5, 0, 3);
+  PostMessageA(workerWindow, 1026 + 0, 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return control->WorkerWindowMessages(1026) == 1; }));
+  EXPECT_EQ(control->WorkerWindowMessages(1031), 1);
+  // WM_TIMER for any window is a poll tick and goes to no window.
+  const int32_t ticks = control->PollTicks();
+  PostMessageA(workerWindow, WM_TIMER, 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return control->PollTicks() > ticks; }));
+  EXPECT_EQ(control->WorkerWindowMessages(WM_TIMER), 0);
+  // WM_QUIT does not end the loop.
+  PostThreadMessageA(worker, WM_QUIT, 0, 0);
+  PumpFor(200);
+  const uint8_t dots[1] = {0x42};
+  EXPECT_NE(CDriverWriteTextCells(driver, dots, 1), 0);
+  EXPECT_TRUE(WaitUntil([&] { return Log() == "Connect(COM1);WriteText(1:42)"; }));
+  EXPECT_TRUE(control->CallsOnOneThread());
+}
+
+TEST_F(DriverTest, AQuitMessageLeftWhenTheLoopEndsIsNotTakenForAPayload) {
+  ASSERT_EQ(Open(), 1);
+  control->SetDelays(0, 0, 500, 0);
+  const DWORD worker = control->CallThread();
+  std::thread quitter([worker] {
+    Sleep(200);
+    PostThreadMessageA(worker, WM_QUIT, 0x1234, 0);
+  });
+  CDriverClose(driver);
+  quitter.join();
+  EXPECT_EQ(Log(), "Connect(COM1);Disconnect;Shutdown");
+}
+
+TEST_F(DriverTest, OpenSuspendAndCloseAnswerSentMessagesWhileTheyWait) {
+  control->SetDelays(1000, 1000, 1000, 0);
+  EXPECT_TRUE(SentMessageHandledDuring([&] { ASSERT_EQ(Open(), 1); }));
+  EXPECT_TRUE(SentMessageHandledDuring([&] { CDriverSetSuspended(driver, 1); }));
+  EXPECT_TRUE(SentMessageHandledDuring([&] { CDriverClose(driver); }));
+  EXPECT_EQ(Log(), "Connect(COM1);Suspend(1);Disconnect;Shutdown");
+}
+
+TEST_F(DriverTest, AQuitMessageTakenWhileWaitingIsPostedAgain) {
+  ASSERT_EQ(Open(), 1);
+  control->SetDelays(0, 1000, 0, 0);
+  PostQuitMessage(7);
+  SentMessageHandledDuring([&] { CDriverSetSuspended(driver, 1); });
+  MSG message;
+  ASSERT_TRUE(PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(message.wParam, 7u);
+}
+
+TEST_F(DriverTest, AWaiterResumesOnlyOnceItsOwnCommandHasRun) {
+  ASSERT_EQ(Open(), 1);
+  control->SetDelays(0, 300, 0, 500);
+  const uint8_t dots[1] = {1};
+  EXPECT_NE(CDriverWriteTextCells(driver, dots, 1), 0);
+  EXPECT_EQ(CDriverSetSuspended(driver, 1), 1);
+  EXPECT_EQ(Log(), "Connect(COM1);WriteText(1:01);Suspend(1)");
+}
+
+TEST_F(DriverTest, PayloadsAreFreedAlsoWhenQueuedBehindStopOrRefused) {
+  ASSERT_EQ(Open(), 1);
+  control->SetDelays(0, 0, 0, 2);
+  std::atomic<bool> closed{false};
+  std::atomic<int> accepted{0};
+  std::thread writer([&] {
+    const uint8_t dots[4] = {1, 2, 3, 4};
+    while (!closed.load()) {
+      accepted += CDriverWriteTextCells(driver, dots, 4) != 0;
+      Sleep(1);
+    }
+  });
+  PumpFor(300);
+  CDriverClose(driver);
+  Sleep(50);  // writes keep coming after Close
+  closed.store(true);
+  writer.join();
+  EXPECT_GT(accepted.load(), 0);
+  EXPECT_EQ(control->LiveCommandPayloads(), 0);
+  const std::string log = Log();
+  EXPECT_EQ(log.find("unterminated"), std::string::npos);
+  // Writes queued before CMD_STOP ran; none ran after the device side was shut down.
+  EXPECT_NE(log.find(";Disconnect;"), std::string::npos);
+  EXPECT_EQ(log.substr(log.size() - std::string(";Shutdown").size()), ";Shutdown");
+}
+
+TEST_F(DriverTest, AWorkerThreadLateForOpenIsStoppedBeforeAnotherStarts) {
+  // Ready only after 11 s: Open gives up at 5 s, waits 5 s more for the thread to end, and keeps
+  // it aside; the next Open waits for it before it starts a new one.
+  control->SetWorkerStartDelay(11000);
+  const DWORD start = GetTickCount();
+  EXPECT_EQ(Open(), 0);
+  EXPECT_GE(GetTickCount() - start, 9000u);
+  control->SetWorkerStartDelay(0);
+  EXPECT_EQ(Open(), 1);
+  EXPECT_GE(GetTickCount() - start, 10500u);
+  EXPECT_EQ(Log(), "Connect(COM1)");
+}
+
+}  // namespace
