@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "connection/share_block.h"
+#include "platform/win32/win32_platform.h"
 #include "platform/win32/win32_share_section.h"
 
 namespace zol {
@@ -53,6 +54,45 @@ TEST(Win32ShareSection, SharesTheBytesOfTheSectionTheOtherProgramCreated) {
   section.Release();                   // twice is harmless
   ASSERT_TRUE(section.OpenMapping());  // the section lives on with its creator
   ASSERT_NE(section.MapView(), nullptr);
+}
+
+class NoHost : public HostLink {
+ public:
+  bool HostSet() override { return false; }
+  void PostKeyEvent(const char*, int32_t) override {}
+  void DeviceData(const uint8_t*, int32_t) override {}
+};
+
+class CountingControl : public DriverControl {
+ public:
+  void PostClear() override { ++clears; }
+  void PostSelfSuspend() override { ++suspends; }
+  int clears = 0;
+  int suspends = 0;
+};
+
+// The device side over the real Windows services, with no display anywhere: the connect fails
+// cleanly, ticks publish the (unknown) COM number, and the shutdown lets go of the section.
+TEST(Win32Platform, ComposesADeviceSideThatFindsNoDisplay) {
+  CooperatingProgram program;
+  ASSERT_NE(program.view(), nullptr);
+  const uint8_t word[4] = {55, 0, 0, 0};
+  std::memcpy(program.view(), word, 4);
+
+  win32::Win32Platform windows;
+  SharedState shared;
+  NoHost host;
+  CountingControl control;
+  DeviceCore device(windows.platform(), shared, host, control);
+  EXPECT_EQ(device.Connect("COM250"), 0);
+  EXPECT_EQ(device.linkKind(), LinkKind::None);
+  device.PollTick();  // opens the section
+  device.PollTick();  // publishes the COM number, 0 without a serial identify
+  const uint8_t published[4] = {0, 0, 0, 0};
+  EXPECT_EQ(std::memcmp(program.view(), published, 4), 0);
+  device.Shutdown();
+  EXPECT_FALSE(device.portSharing().mappingOpen());
+  EXPECT_EQ(control.suspends, 0);
 }
 
 }  // namespace
