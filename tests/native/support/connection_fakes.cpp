@@ -16,7 +16,6 @@ uint8_t* MemoryShareSection::MapView() {
 
 void MemoryShareSection::Release() {
   open = false;
-  ++releases;
 }
 
 void MemoryShareSection::SetWord(size_t offset, int32_t value) {

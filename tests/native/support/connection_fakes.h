@@ -32,7 +32,6 @@ class MemoryShareSection : public ShareSection {
   bool open = false;  // a handle is open
   int opens = 0;
   int maps = 0;
-  int releases = 0;
   uint8_t block[kSize] = {};
 };
 
