@@ -1,6 +1,7 @@
 // Choosing, opening and closing the display link, and the link half of the poll tick.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "connection/cell_output.h"
@@ -33,7 +34,9 @@ class ConnectionManager : public PortUser {
   // the locale) as the port name, waits 1000 ms, then connects: HID when a display is present
   // (a failed HID handshake does not fall back to serial), otherwise the serial port. A link
   // still open from before is closed first, without a clear, so that a connect on top of an
-  // open link neither leaks the device nor loses the port. Returns 1 when a display answered.
+  // open link neither leaks the device nor loses the port. A newly opened serial port starts
+  // with no time-outs counted, so that a resume after the driver suspended itself on repeated
+  // time-outs can identify the display again. Returns 1 when a display answered.
   int Connect(const char* name);
   // Closes the link. A HID device that was open, or a serial port, first gets a clear queued
   // behind the running command. The HID model flags stay set, so the poll tick can find the
@@ -41,8 +44,12 @@ class ConnectionManager : public PortUser {
   void Disconnect();
   // Closes every device handle and the port without queuing anything (worker thread ending).
   void CloseAll();
-  // The poll tick after port sharing: nothing while connecting or suspended; else one step
-  // of the HID or serial link.
+  // The poll tick after port sharing: nothing while connecting or suspended. HID: searches
+  // every tick while the device is lost (no handshake), then handles one input report, or
+  // after more than 1000 ms without acknowledgement closes the device, drops the waiting
+  // frames, searches and resends the cells, or sends the next waiting frame. Serial: reads up
+  // to 80 bytes, counts an acknowledgement missing for more than 400 ms (the fourth in a row
+  // suspends the driver), then sends the kept-back frame.
   void PollLink();
 
   // PortUser.
