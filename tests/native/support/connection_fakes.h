@@ -5,56 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "connection/device_service.h"
-#include "connection/driver_control.h"
-#include "connection/share_section.h"
-#include "core/shared_state.h"
 #include "input/host_link.h"
 #include "input/key_injector.h"
+#include "sim/driver_control_recorder.h"
+#include "sim/memory_share_section.h"
 
 namespace zol::test {
 
-// The shared block as the cooperating program sees it: it exists once Create() was called.
-class MemoryShareSection : public ShareSection {
- public:
-  static constexpr size_t kSize = 255;
-
-  bool OpenMapping() override;
-  uint8_t* MapView() override;
-  void Release() override;
-
-  void Create() { exists = true; }
-  void SetWord(size_t offset, int32_t value);
-  int32_t Word(size_t offset) const;
-
-  bool exists = false;
-  bool mapFails = false;
-  bool open = false;  // a handle is open
-  int opens = 0;
-  int maps = 0;
-  uint8_t block[kSize] = {};
-};
-
-// The command channel as the device side uses it: records what was queued, and mirrors the
-// driver's ClearDisplay (nothing is queued while suspended) and self-suspension (the flag is
-// set at once, the disconnect runs as a later command).
-class DriverControlRecorder : public DriverControl {
- public:
-  enum class Command { Clear, Suspend };
-
-  explicit DriverControlRecorder(SharedState& shared) : shared_(shared) {}
-  void PostClear() override;
-  void PostSelfSuspend() override;
-  // Runs the queued commands in order, as the worker thread would after the current one.
-  void RunQueued(DeviceService& device);
-
-  std::vector<Command> queued;
-  int clearsPosted = 0;
-  int selfSuspends = 0;
-
- private:
-  SharedState& shared_;
-};
+using MemoryShareSection = sim::MemoryShareSection;
+using DriverControlRecorder = sim::DriverControlRecorder;
 
 class HostRecorder : public HostLink {
  public:

@@ -1,20 +1,25 @@
-#include "support/connection_fakes.h"
+#include "sim/memory_share_section.h"
 
-namespace zol::test {
+namespace zol::sim {
 
 bool MemoryShareSection::OpenMapping() {
   if (!exists) return false;
+  if (open) ++reopens;
   open = true;
   ++opens;
   return true;
 }
 
 uint8_t* MemoryShareSection::MapView() {
+  if (!open) ++strayMaps;
   ++maps;
+  viewGiven = !mapFails;
   return mapFails ? nullptr : block;
 }
 
 void MemoryShareSection::Release() {
+  if (open) ++releases;
+  viewGiven = false;
   open = false;
 }
 
@@ -29,27 +34,4 @@ int32_t MemoryShareSection::Word(size_t offset) const {
   return static_cast<int32_t>(bits);
 }
 
-void DriverControlRecorder::PostClear() {
-  ++clearsPosted;
-  if (shared_.suspended.load() == 0) queued.push_back(Command::Clear);
-}
-
-void DriverControlRecorder::PostSelfSuspend() {
-  ++selfSuspends;
-  shared_.suspended = 1;
-  queued.push_back(Command::Suspend);
-}
-
-void DriverControlRecorder::RunQueued(DeviceService& device) {
-  while (!queued.empty()) {
-    const Command command = queued.front();
-    queued.erase(queued.begin());
-    if (command == Command::Clear) {
-      device.Clear();
-    } else {
-      device.Suspend(1);
-    }
-  }
-}
-
-}  // namespace zol::test
+}  // namespace zol::sim
