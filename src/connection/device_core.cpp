@@ -4,7 +4,8 @@ namespace zol {
 
 DeviceCore::DeviceCore(const Platform& platform, SharedState& shared, HostLink& host,
                        DriverControl& control)
-    : input_(host, platform.keyInjector, platform.clock, shared),
+    : shared_(shared),
+      input_(host, platform.keyInjector, platform.clock, shared),
       hid_(platform.hidBus, platform.clock, shared, ack_, input_),
       serial_(platform.serialPorts, platform.clock, shared, ack_, input_),
       cells_(hid_, serial_, flags_, shared),
@@ -13,6 +14,9 @@ DeviceCore::DeviceCore(const Platform& platform, SharedState& shared, HostLink& 
 
 int DeviceCore::Connect(const char* portName) {
   parked_ = false;
+  // A suspension belongs to the session that ended; while it stands the serial link sends
+  // nothing, not even the identify request, so a reopened driver could never find the display.
+  shared_.suspended = 0;
   return connection_.Connect(portName);
 }
 

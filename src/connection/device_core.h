@@ -45,6 +45,8 @@ class DeviceCore final : public DeviceService {
   DeviceCore(const DeviceCore&) = delete;
   DeviceCore& operator=(const DeviceCore&) = delete;
 
+  // CMD_CONNECT, sent only by the host's Open: starts a new session, so a suspension left
+  // from the one before (the host's, or the driver's own after repeated time-outs) ends here.
   int Connect(const char* portName) override;
   void Disconnect() override;
   void Suspend(int32_t flag) override;
@@ -69,6 +71,7 @@ class DeviceCore final : public DeviceService {
   ConnectionManager& connection() { return connection_; }
 
  private:
+  SharedState& shared_;
   FrameAck ack_;
   LinkFlags flags_;
   InputTranslator input_;
