@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "fuzz/fuzz_clock.h"
 #include "input/input_translator.h"
 #include "serial/serial_link.h"
 #include "sim/serial_display.h"
 #include "sim/serial_display_port.h"
-#include "sim/sim_clock.h"
 #include "tests/native/support/serial_test_doubles.h"
 
 namespace {
@@ -18,7 +18,7 @@ namespace {
 using namespace zol;
 
 struct Harness {
-  sim::SimClock clock{0xFFFFF000u};  // close to the wrap of the tick count
+  fuzz::SteppingClock clock{0xFFFFF000u};  // close to the wrap of the tick count
   sim::SerialDisplay display{clock};
   sim::SimSerialPortFactory ports{display};
   SharedState shared;

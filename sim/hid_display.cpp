@@ -88,6 +88,16 @@ std::vector<std::vector<uint8_t>> HidDisplay::frames() const {
   return frames_;
 }
 
+size_t HidDisplay::frameCount() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return frames_.size();
+}
+
+std::vector<uint8_t> HidDisplay::lastFrame() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return frames_.empty() ? std::vector<uint8_t>{} : frames_.back();
+}
+
 int HidDisplay::handshakeRequests() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return handshakeRequests_;

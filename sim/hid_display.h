@@ -58,6 +58,8 @@ class HidDisplay : public HidEndpoint {
   // What the driver sent.
   std::vector<std::vector<uint8_t>> outputReports() const;
   std::vector<std::vector<uint8_t>> frames() const;  // decoded cells, frameCells each
+  size_t frameCount() const;
+  std::vector<uint8_t> lastFrame() const;  // empty when none arrived
   int handshakeRequests() const;
   int malformedFrames() const;  // a frame whose trailer was wrong
   int strayReports() const;     // neither a request nor part of a frame
