@@ -134,10 +134,17 @@ void HidLink::SendHidFrame80(const uint8_t* cells) {
 }
 
 void HidLink::SendFrame(const uint8_t* cells, int cellCount) {
-  if (ack_.ackPending != 0) {
+  // Frames still waiting go first, or the display would end up with older contents: between
+  // an acknowledgement and the poll tick that sends the next waiting frame, a new frame queues
+  // behind them instead of overtaking them.
+  if (ack_.ackPending != 0 || queueRead_ != queueWrite_) {
     QueueFrame(cells, cellCount);
     return;
   }
+  WriteFrame(cells, cellCount);
+}
+
+void HidLink::WriteFrame(const uint8_t* cells, int cellCount) {
   ack_.ackPending = 1;
   // The frame carries two cells more than a ring row keeps.
   const int frameCells = cellCount + 2;
@@ -169,10 +176,7 @@ void HidLink::SendNextQueuedFrame(bool hid40) {
   // the row too.
   const uint8_t* row = pendingFrames_[queueRead_];
   queueRead_ = (queueRead_ + 1) & (kRingRows - 1);
-  if (hid40)
-    SendHidFrame40(row);
-  else
-    SendHidFrame80(row);
+  WriteFrame(row, hid40 ? 40 : 80);
 }
 
 void HidLink::HandleHidInput(const uint8_t payload[8]) {

@@ -63,7 +63,10 @@ class HidLink {
 
   // Opens the display at path when it is one; returns its kind, or kHidNone with nothing open.
   int TryOpenDisplay(const char* path);
+  // Queues the frame while one is in flight or others wait; otherwise writes it.
   void SendFrame(const uint8_t* cells, int cellCount);
+  // Writes the frame's reports and marks it in flight.
+  void WriteFrame(const uint8_t* cells, int cellCount);
   void QueueFrame(const uint8_t* cells, int cellCount);
   bool RingFull() const;
 
