@@ -12,6 +12,7 @@
 
 #include "core/shared_state.h"
 #include "fuzz/fuzz_clock.h"
+#include "fuzz/fuzz_support.h"
 #include "hid/hid_link.h"
 #include "hid/hid_reports.h"
 #include "input/input_translator.h"
@@ -37,9 +38,7 @@ class NullKeyInjector : public KeyInjector {
   void ScanCode(uint16_t, uint32_t) override {}
 };
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+using fuzz::Check;
 
 class Script {
  public:
@@ -111,12 +110,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         frame.count = script.Byte() % 2 ? 80 : 40;
         script.Bytes(frame.cells, 82);
         const size_t writesBefore = bus.writes().size();
-        const bool queued = ack.ackPending != 0;
+        // Waiting frames go first: a frame queues while one is in flight or others wait.
+        const int ackBefore = ack.ackPending;
+        const bool queued = ackBefore != 0 || !model.empty();
         if (frame.count == 40)
           link.SendHidFrame40(frame.cells);
         else
           link.SendHidFrame80(frame.cells);
-        Check(ack.ackPending == 1);
+        Check(ack.ackPending == (queued ? ackBefore : 1));
         if (queued) {
           if (model.size() == 7) model.pop_back();
           model.push_back(frame);

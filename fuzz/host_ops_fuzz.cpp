@@ -32,8 +32,8 @@ using fuzz::Check;
 // every run stays short.
 constexpr int kConnectBudget = 8;
 constexpr int kTickBudget = 200;
-constexpr int kSettleTicks = 15;  // longer than the HID acknowledgement time-out
-constexpr int kShowTicks = 30;
+constexpr int kSettleTicks = 12;  // longer than the HID acknowledgement time-out
+constexpr int kShowTicks = 20;    // enough to drain a full ring
 
 struct Harness {
   fuzz::SteppingClock clock{0xFFFF8000u};  // the tick count wraps during a long run
@@ -124,7 +124,7 @@ void Write(Harness& h, fuzz::Script& script, bool all) {
       break;
   }
   const uint8_t seed = script.Byte();
-  for (size_t i = 0; i < sizeof dots; ++i) dots[i] = static_cast<uint8_t>(seed + i * (kind | 1));
+  for (int32_t i = 0; i < count; ++i) dots[i] = static_cast<uint8_t>(seed + i * (kind | 1));
   // The driver object drops writes while suspended and never passes a count below 1.
   if (h.shared.suspended.load() != 0 && !(kind & 0x80)) return;
   const size_t frames = h.FramesSeen();
@@ -371,6 +371,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (h.core.linkFlags().Hid()) {
     shown = h.hidDisplay.lastFrame();
     Check(!shown.empty());
+    // A frame sent from the ring carries the 40 or 80 cells a row keeps; its last two cells
+    // come from the row, not from the cell buffer.
+    shown.resize(shown.size() - 2);
   } else {
     Check(!h.serialDisplay.cellFrames().empty());
     shown = h.serialDisplay.cellFrames().back();
