@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <fstream>
 #include <string>
@@ -52,6 +53,7 @@ struct Options {
   std::string scriptFile;
   bool readStdin = true;
   bool printSent = true;
+  bool stamp = false;
   long timeoutSeconds = 0;
   std::deque<std::string> setupCommands;  // from the behaviour options, run first
 };
@@ -77,6 +79,8 @@ void PrintUsage() {
       "  --no-identify      do not answer identify requests\n"
       "  --ack POLICY       all | none | drop:N | delay:MS for display frames\n"
       "  --quiet-tx         do not print the packets the display sends\n"
+      "  --stamp            begin each rx and tx line with \"@RAW MONO \": the times in\n"
+      "                     nanoseconds on CLOCK_MONOTONIC_RAW and CLOCK_MONOTONIC\n"
       "  --help             this text\n"
       "\n%s",
       SerialDisplayCommands::Help());
@@ -100,6 +104,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     } else if (arg == "--script" && value(&options->scriptFile)) {
     } else if (arg == "--no-stdin") {
       options->readStdin = false;
+    } else if (arg == "--stamp") {
+      options->stamp = true;
     } else if (arg == "--quiet-tx") {
       options->printSent = false;
     } else if (arg == "--timeout" && value(&v)) {
@@ -158,6 +164,17 @@ void PrintLine(const std::string& line) {
   std::fflush(stdout);
 }
 
+// "@RAW MONO " in nanoseconds, for timing packets against another program's clock.
+std::string Stamp() {
+  timespec raw{}, mono{};
+  clock_gettime(CLOCK_MONOTONIC_RAW, &raw);
+  clock_gettime(CLOCK_MONOTONIC, &mono);
+  auto ns = [](const timespec& t) {
+    return std::to_string(static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec);
+  };
+  return "@" + ns(raw) + " " + ns(mono) + " ";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -199,11 +216,13 @@ int main(int argc, char** argv) {
 
   SteadyClock clock;
   SerialDisplay display(clock);
-  display.SetReceiveListener(
-      [](const zol::sim::SerialPacketRecord& r) { PrintLine(zol::sim::FormatReceived(r)); });
+  const bool stamp = options.stamp;
+  display.SetReceiveListener([stamp](const zol::sim::SerialPacketRecord& r) {
+    PrintLine((stamp ? Stamp() : std::string()) + zol::sim::FormatReceived(r));
+  });
   if (options.printSent) {
-    display.SetSendListener([](uint8_t type, const std::vector<uint8_t>& data) {
-      PrintLine(zol::sim::FormatSent(type, data));
+    display.SetSendListener([stamp](uint8_t type, const std::vector<uint8_t>& data) {
+      PrintLine((stamp ? Stamp() : std::string()) + zol::sim::FormatSent(type, data));
     });
   }
   SerialDisplayCommands interpreter(display, clock, PrintLine);
