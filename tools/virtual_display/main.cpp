@@ -1,0 +1,360 @@
+// virtual_display: a braille display for people without one. It serves the simulated serial
+// display on a pty (optionally linked as a Wine COM port), shows every frame the driver sends
+// as a line of Unicode braille, and sends the keys a person or a script presses.
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "cell_view.h"
+#include "key_commands.h"
+#include "serial_display_sim/pty_endpoint.h"
+#include "sim/serial_display.h"
+#include "sim/serial_display_commands.h"
+
+namespace {
+
+using zol::sim::SerialDisplay;
+using zol::sim::SerialDisplayCommands;
+using zol::vdisplay::Geometry;
+using zol::vdisplay::KeyCommand;
+
+constexpr int kPollMs = 5;
+
+volatile std::sig_atomic_t stopRequested = 0;
+void RequestStop(int) {
+  stopRequested = 1;
+}
+
+// Milliseconds since the program started.
+class SteadyClock : public zol::Clock {
+ public:
+  uint32_t Now() override {
+    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - start_)
+                                     .count());
+  }
+  void Sleep(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+ private:
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+struct Options {
+  std::string linkPath;
+  std::string pathFile;
+  std::string scriptFile;
+  bool readStdin = true;
+  bool verbose = false;
+  long timeoutSeconds = 0;
+  Geometry geometry;
+  std::string ackCommand = "ack all";
+};
+
+void PrintUsage() {
+  std::printf(
+      "Usage: virtual_display [OPTION...]\n"
+      "A braille display in the terminal: serves the display's serial link on a new pty,\n"
+      "shows each frame the driver writes as Unicode braille (status cells apart) and the\n"
+      "text it reads as, and sends the keys you press.\n"
+      "\n"
+      "Options:\n"
+      "  --link PATH        make PATH a symbolic link to the pty, e.g.\n"
+      "                     $WINEPREFIX/dosdevices/com41 (COM41 under Wine); removed at exit\n"
+      "  --path-file FILE   write the pty's path to FILE\n"
+      "  --text N           text cells, 1 to 80 (40)\n"
+      "  --status N         status cells, 0 to 8 (2)\n"
+      "  --ack POLICY       acknowledge display frames: all | none | drop:N | delay:MS (all)\n"
+      "  --script FILE      run the commands in FILE first, then those on standard input\n"
+      "  --no-stdin         read no commands from standard input; serve until quit, a signal\n"
+      "                     or --timeout (otherwise the end of standard input ends it)\n"
+      "  --timeout SECONDS  end after this long\n"
+      "  --verbose          print every packet received (rx) and sent (tx)\n"
+      "  --help             this text\n"
+      "\n"
+      "Printed: \"pty PATH\", \"link PATH\" and \"ready\" at the start; then for every frame\n"
+      "\"cells BRAILLE\" and \"text TEXT\"; \"press ...\" for every key sent.\n"
+      "\n%s",
+      zol::vdisplay::kKeyCommandHelp);
+}
+
+// A whole decimal number from min to max.
+bool ParseRange(const char* text, long min, long max, long* value) {
+  if (*text == '\0') return false;
+  char* end = nullptr;
+  errno = 0;
+  const long v = std::strtol(text, &end, 10);
+  if (*end != '\0' || errno != 0 || v < min || v > max) return false;
+  *value = v;
+  return true;
+}
+
+bool ParseAck(const std::string& policy, std::string* command) {
+  const size_t colon = policy.find(':');
+  const std::string name = policy.substr(0, colon);
+  long number = 0;
+  if (colon == std::string::npos && (name == "all" || name == "none")) {
+    *command = "ack " + name;
+    return true;
+  }
+  if (colon != std::string::npos && (name == "drop" || name == "delay") &&
+      ParseRange(policy.c_str() + colon + 1, 0, 3600000, &number)) {
+    *command = "ack " + name + " " + std::to_string(number);
+    return true;
+  }
+  return false;
+}
+
+// False with a message on standard error for anything it cannot use.
+bool ParseOptions(int argc, char** argv, Options* options) {
+  auto fail = [](const std::string& message) {
+    std::fprintf(stderr, "virtual_display: %s (see --help)\n", message.c_str());
+    return false;
+  };
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const bool takesValue = arg == "--link" || arg == "--path-file" || arg == "--script" ||
+                            arg == "--timeout" || arg == "--text" || arg == "--status" ||
+                            arg == "--ack";
+    if (takesValue && i + 1 >= argc) return fail(arg + " needs a value");
+    const char* value = takesValue ? argv[++i] : "";
+    long number = 0;
+    if (arg == "--help") {
+      PrintUsage();
+      std::exit(0);
+    } else if (arg == "--link") {
+      options->linkPath = value;
+    } else if (arg == "--path-file") {
+      options->pathFile = value;
+    } else if (arg == "--script") {
+      options->scriptFile = value;
+    } else if (arg == "--no-stdin") {
+      options->readStdin = false;
+    } else if (arg == "--verbose") {
+      options->verbose = true;
+    } else if (arg == "--timeout") {
+      if (!ParseRange(value, 1, 86400, &number))
+        return fail("--timeout takes seconds from 1 to 86400, not " + std::string(value));
+      options->timeoutSeconds = number;
+    } else if (arg == "--text") {
+      if (!ParseRange(value, 1, 80, &number))
+        return fail("--text takes a number of cells from 1 to 80, not " + std::string(value));
+      options->geometry.textCells = static_cast<uint8_t>(number);
+    } else if (arg == "--status") {
+      if (!ParseRange(value, 0, 8, &number))
+        return fail("--status takes a number of cells from 0 to 8, not " + std::string(value));
+      options->geometry.statusCells = static_cast<uint8_t>(number);
+    } else if (arg == "--ack") {
+      if (!ParseAck(value, &options->ackCommand))
+        return fail("--ack takes all, none, drop:N or delay:MS, not " + std::string(value));
+    } else {
+      return fail("unknown option " + arg);
+    }
+  }
+  return true;
+}
+
+// Collects complete lines from a non-blocking descriptor.
+class LineReader {
+ public:
+  // False at the end of the input.
+  bool ReadFrom(int fd, std::deque<std::string>* lines) {
+    char chunk[1024];
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n == 0) {
+      if (!partial_.empty()) lines->push_back(partial_);
+      partial_.clear();
+      return false;
+    }
+    if (n < 0) return errno == EAGAIN || errno == EINTR;
+    for (ssize_t i = 0; i < n; ++i) {
+      if (chunk[i] == '\n') {
+        lines->push_back(partial_);
+        partial_.clear();
+      } else if (chunk[i] != '\r') {
+        partial_ += chunk[i];
+      }
+    }
+    return true;
+  }
+
+ private:
+  std::string partial_;
+};
+
+void PrintLine(const std::string& line) {
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
+
+void ShowCells(const std::vector<uint8_t>& frame, const Geometry& geometry) {
+  const std::vector<uint8_t> cells = zol::vdisplay::FrameToHostCells(frame, geometry);
+  PrintLine("cells " + zol::vdisplay::RenderBrailleLine(cells, geometry));
+  PrintLine("text " + zol::vdisplay::RenderText(cells, geometry));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) return 2;
+
+  std::deque<std::string> commands;
+  if (!options.scriptFile.empty()) {
+    std::ifstream script(options.scriptFile);
+    if (!script) {
+      std::fprintf(stderr, "virtual_display: cannot read %s\n", options.scriptFile.c_str());
+      return 2;
+    }
+    for (std::string line; std::getline(script, line);) commands.push_back(line);
+  }
+
+  std::signal(SIGINT, RequestStop);
+  std::signal(SIGTERM, RequestStop);
+  std::signal(SIGHUP, RequestStop);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  zol::tools::PtyEndpoint pty;
+  if (!pty.Open()) {
+    std::fprintf(stderr, "virtual_display: %s\n", pty.error().c_str());
+    return 1;
+  }
+  PrintLine("pty " + pty.slavePath());
+  if (!options.pathFile.empty()) {
+    std::ofstream out(options.pathFile);
+    out << pty.slavePath() << '\n';
+  }
+  if (!options.linkPath.empty()) {
+    if (!pty.Link(options.linkPath)) {
+      std::fprintf(stderr, "virtual_display: %s\n", pty.error().c_str());
+      return 1;
+    }
+    PrintLine("link " + options.linkPath);
+  }
+
+  const Geometry& geometry = options.geometry;
+  SteadyClock clock;
+  SerialDisplay display(clock);
+  display.SetGeometry(geometry.textCells, geometry.statusCells);
+  display.SetReceiveListener([&](const zol::sim::SerialPacketRecord& record) {
+    if (options.verbose) PrintLine(zol::sim::FormatReceived(record));
+    if (!record.goodChecksum) return;
+    if (record.type == zol::PKT_CELLS) {
+      ShowCells(record.data, geometry);
+    } else if (record.type == zol::PKT_IDENTIFY && !options.verbose) {
+      PrintLine("identify: the driver asks for the display");
+    }
+  });
+  if (options.verbose) {
+    display.SetSendListener([](uint8_t type, const std::vector<uint8_t>& data) {
+      PrintLine(zol::sim::FormatSent(type, data));
+    });
+  }
+  SerialDisplayCommands interpreter(display, clock, PrintLine);
+  interpreter.Execute(options.ackCommand);
+
+  if (options.readStdin) fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
+  bool stdinOpen = options.readStdin;
+  LineReader stdinReader;
+  std::string pendingOut;
+  std::vector<uint8_t> blank;
+  PrintLine("display " + std::to_string(geometry.textCells) + " text cells, " +
+            std::to_string(geometry.statusCells) + " status cells");
+  PrintLine("ready");
+
+  // Runs one line: the key commands first, everything else through the control language.
+  // False for quit.
+  auto run = [&](const std::string& line) {
+    const KeyCommand command = zol::vdisplay::ParseKeyCommand(line, geometry);
+    switch (command.kind) {
+      case KeyCommand::Kind::kNothing:
+        return true;
+      case KeyCommand::Kind::kError:
+        PrintLine("error " + command.error);
+        return true;
+      case KeyCommand::Kind::kHelp:
+        std::fputs(zol::vdisplay::kKeyCommandHelp, stdout);
+        std::fflush(stdout);
+        return true;
+      case KeyCommand::Kind::kHelpAll:
+        std::fputs(zol::vdisplay::kKeyCommandHelp, stdout);
+        std::fputs(SerialDisplayCommands::Help(), stdout);
+        std::fflush(stdout);
+        return true;
+      case KeyCommand::Kind::kShow:
+        if (display.cellFrames().empty()) {
+          PrintLine("cells none yet");
+        } else {
+          ShowCells(display.cellFrames().back(), geometry);
+        }
+        return true;
+      case KeyCommand::Kind::kSim:
+        break;
+    }
+    if (!command.note.empty()) PrintLine(command.note);
+    for (const std::string& simLine : command.simLines)
+      if (interpreter.Execute(simLine) == SerialDisplayCommands::Outcome::kQuit) return false;
+    return true;
+  };
+
+  const uint32_t timeoutMs = static_cast<uint32_t>(options.timeoutSeconds) * 1000u;
+  auto transmit = [&] {
+    uint8_t out[4096];
+    const size_t due = display.Transmit(out, sizeof out);
+    pendingOut.append(reinterpret_cast<const char*>(out), due);
+    if (pendingOut.empty()) return;
+    const ssize_t n = write(pty.masterFd(), pendingOut.data(), pendingOut.size());
+    if (n > 0) pendingOut.erase(0, static_cast<size_t>(n));
+  };
+
+  bool quit = false;
+  while (!quit && stopRequested == 0) {
+    if (timeoutMs != 0 && clock.Now() >= timeoutMs) break;
+
+    pollfd fds[2];
+    nfds_t count = 0;
+    fds[count++] = {pty.masterFd(), static_cast<short>(POLLIN | (pendingOut.empty() ? 0 : POLLOUT)),
+                    0};
+    if (stdinOpen) fds[count++] = {STDIN_FILENO, POLLIN, 0};
+    if (poll(fds, count, kPollMs) < 0 && errno != EINTR) break;
+
+    if ((fds[0].revents & POLLIN) != 0) {
+      uint8_t buffer[4096];
+      const ssize_t n = read(pty.masterFd(), buffer, sizeof buffer);
+      if (n > 0) display.Receive(buffer, static_cast<size_t>(n));
+    }
+    if (count > 1 && (fds[1].revents & (POLLIN | POLLHUP)) != 0)
+      stdinOpen = stdinReader.ReadFrom(STDIN_FILENO, &commands);
+
+    while (!interpreter.Busy() && !commands.empty()) {
+      const std::string line = commands.front();
+      commands.pop_front();
+      if (!run(line)) {
+        quit = true;
+        break;
+      }
+    }
+    transmit();
+    if (!stdinOpen && options.readStdin && commands.empty() && !interpreter.Busy()) break;
+  }
+
+  // Let the last packets reach the line before the pty goes away.
+  const uint32_t flushEnd = clock.Now() + 500;
+  while (display.BytesDue() + pendingOut.size() > 0 &&
+         static_cast<int32_t>(clock.Now() - flushEnd) < 0) {
+    transmit();
+    if (!pendingOut.empty()) clock.Sleep(kPollMs);
+  }
+  return 0;
+}
