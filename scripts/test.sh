@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the native and the Windows presets and runs every test: native unit tests under
-# ASan/UBSan, the Windows tests under Wine, and each fuzz target for a short time.
+# ASan/UBSan, the Windows tests under Wine, the demo's check (scripts/demo.sh --check) and
+# each fuzz target for a short time.
 # Installs what is missing on a fresh Debian machine first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +28,10 @@ echo "== windows build (mingw-w64), tests under Wine =="
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 run_ctest windows
+
+echo "== demo check: zolhost and zol.dll under Wine against the virtual display =="
+if scripts/demo.sh --check --no-build 2>&1 | tee build/demo.log; then :; else status=1; fi
+summary+=("$(grep -E '^demo: [0-9]+ passed' build/demo.log | tail -n 1 || echo 'demo: did not finish')")
 
 if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzz targets (clang, libFuzzer, short runs) =="

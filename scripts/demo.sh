@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# The driver end to end with nothing but this machine: a virtual braille display on a pty,
+# linked as a COM port of the project's Wine prefix, and the test host zolhost driving
+# build/windows/bin/zol.dll against it.
+#   scripts/demo.sh                the scripted demo, both sides' output labelled
+#   scripts/demo.sh --check        the same, then check what each side saw; exit 1 on a miss
+#   scripts/demo.sh --interactive  both sides open for you to type into (tmux when present)
+#   scripts/demo.sh --no-build     skip setup and build (with any of the above)
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+mode=demo
+build=1
+for arg in "$@"; do
+  case "$arg" in
+    --check) mode=check ;;
+    --interactive) mode=interactive ;;
+    --no-build) build=0 ;;
+    -h | --help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "demo.sh: unknown argument $arg (see --help)" >&2; exit 2 ;;
+  esac
+done
+
+if [ $build -eq 1 ]; then
+  scripts/setup.sh
+  echo "== building (native and windows presets) =="
+  { cmake --preset native && cmake --build --preset native -j 2 &&
+    cmake --preset windows && cmake --build --preset windows -j 2; } >build-demo.log 2>&1 || {
+    cat build-demo.log; echo "demo: the build failed" >&2; exit 1; }
+  rm -f build-demo.log
+fi
+
+display_exe=$root/build/native/bin/virtual_display
+host_exe=$root/build/windows/bin/zolhost.exe
+driver=$root/build/windows/bin/zol.dll
+for file in "$display_exe" "$host_exe" "$driver"; do
+  [ -f "$file" ] || { echo "demo: $file is missing (build first)" >&2; exit 1; }
+done
+wine_run=$root/cmake/wine-run.sh
+prefix=${ZOL_WINEPREFIX:-$root/build/wineprefix}
+# Creates the prefix on first use.
+[ -f "$prefix/.zol-ready" ] || "$wine_run" "$host_exe" --help >/dev/null 2>&1 || true
+mkdir -p "$prefix/dosdevices"
+
+# A COM number nobody links to now (a dangling link is free again).
+com=""
+for n in $(seq 60 99); do
+  link=$prefix/dosdevices/com$n
+  if [ ! -e "$link" ] && [ ! -L "$link" ] || { [ -L "$link" ] && [ ! -e "$link" ]; }; then
+    com=$n
+    break
+  fi
+done
+[ -n "$com" ] || { echo "demo: no free COM port among COM60-COM99" >&2; exit 1; }
+link=$prefix/dosdevices/com$com
+driver_win="Z:${driver//\//\\}"
+
+if [ "$mode" = interactive ]; then
+  display_cmd=("$display_exe" --link "$link")
+  host_cmd=("$wine_run" "$host_exe" --driver "$driver_win" --port "COM$com")
+  if command -v tmux >/dev/null && [ -t 0 ]; then
+    session=zol-demo-$$
+    tmux new-session -d -s "$session" "$(printf '%q ' "${display_cmd[@]}"); read -rp 'display ended; Enter closes this pane'"
+    sleep 1
+    tmux split-window -v -t "$session" "$(printf '%q ' "${host_cmd[@]}"); read -rp 'host ended; Enter closes this pane'"
+    tmux select-pane -t "$session":0.0
+    echo "Top pane: the virtual display (type help; F1, cell 5, chord 125, type hello, quit)."
+    echo "Bottom pane: zolhost (type help; write Hello, clear, quit). Ctrl-b o moves between panes."
+    tmux attach -t "$session"
+  else
+    cat <<TEXT
+The virtual display runs here, linked as COM$com. In a second terminal, start the host:
+
+  cd $root && cmake/wine-run.sh build/windows/bin/zolhost.exe --port COM$com
+
+Then type host commands there (help; write Hello, braille!; clear; quit) and display commands
+here (help; F1; cell 5; chord 125; type hello; show; quit).
+TEXT
+    "${display_cmd[@]}"
+  fi
+  exit 0
+fi
+
+logs=$(mktemp -d "${TMPDIR:-/tmp}/zol-demo.XXXXXX")
+display_pid=""
+finish() {
+  if [ -n "$display_pid" ] && kill -0 "$display_pid" 2>/dev/null; then
+    kill -TERM "$display_pid" 2>/dev/null
+    wait "$display_pid" 2>/dev/null
+  fi
+  rm -rf "$logs"
+}
+trap finish EXIT
+
+echo "== demo: virtual display on COM$com, zolhost with $driver =="
+"$display_exe" --link "$link" --script scripts/demo/display.script --no-stdin --timeout 600 \
+  > >(tee "$logs/display.log" | sed -u 's/^/display: /') 2>&1 &
+display_pid=$!
+for _ in $(seq 200); do
+  grep -qx ready "$logs/display.log" 2>/dev/null && break
+  kill -0 "$display_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if ! grep -qx ready "$logs/display.log" 2>/dev/null; then
+  echo "demo: the virtual display did not start" >&2
+  exit 1
+fi
+
+"$wine_run" "$host_exe" --driver "$driver_win" --port "COM$com" --script scripts/demo/host.script \
+  2>&1 | tr -d '\r' | tee "$logs/host.log" | sed -u 's/^/host:    /'
+host_status=${PIPESTATUS[0]}
+sleep 0.5
+kill -TERM "$display_pid" 2>/dev/null
+wait "$display_pid"
+display_status=$?
+display_pid=""
+sleep 0.2  # let the labelling pipe drain
+
+if [ "$mode" = demo ]; then
+  [ -L "$link" ] && rm -f "$link"
+  echo "== demo: host exit code $host_status, display exit code $display_status =="
+  [ "$host_status" -eq 0 ] && [ "$display_status" -eq 0 ]
+  exit $?
+fi
+
+# --check: what each side saw, not only how they ended.
+passed=0
+failed=0
+check() {
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+    echo "ok:   $what"
+  else
+    failed=$((failed + 1))
+    echo "FAIL: $what"
+  fi
+}
+has() { grep -qF -- "$2" "$logs/$1.log"; }
+has_line() { grep -qxF -- "$2" "$logs/$1.log"; }
+hello_braille="⡓⠑⠇⠇⠕⠠⠀⠃⠗⠁⠊⠇⠇⠑⠮"
+blank_line="cells ⠀⠀ │ $(printf '⠀%.0s' $(seq 40))"
+host_key() { grep -qE "^\[ *[0-9.]+\] key $1 $2\$" "$logs/host.log"; }
+
+check "host opened the display with 40 text and 2 status cells" \
+  has host "opened the display: 40 text cells, 2 status cells"
+check "display answered the driver's identify request" has display "identify:"
+check "display shows Hello, braille! as Unicode braille after the status cells" \
+  has display "cells ⠀⠀ │ $hello_braille⠀"
+check "display reads the text back as Hello, braille!" has_line display "text Hello, braille!"
+check "host's own rendering matches the display's" has host "$hello_braille"
+check "host received F1" host_key F1 0
+check "host received Routing 5 for the key over cell 5" host_key Routing 5
+check "host received STATUS1" host_key STATUS1 0
+check "host received the chord as KBD125" host_key KBD125 0
+check "host received typed text as qwerty:hi" host_key "qwerty:hi" 0
+check "display went blank on clear" has_line display "$blank_line"
+check "display shows Goodbye after suspend and resume" has_line display "text Goodbye"
+check "host ended without a failure (exit code 0)" test "$host_status" -eq 0
+check "display ended cleanly (exit code 0)" test "$display_status" -eq 0
+check "the COM link is gone" test ! -L "$link"
+[ -L "$link" ] && rm -f "$link"
+echo "demo: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
