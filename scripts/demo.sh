@@ -95,8 +95,11 @@ trap finish EXIT
 
 echo "== demo: virtual display on COM$com, zolhost with $driver =="
 "$display_exe" --link "$link" --script scripts/demo/display.script --no-stdin --timeout 600 \
-  > >(tee "$logs/display.log" | sed -u 's/^/display: /') 2>&1 &
+  >"$logs/display.log" 2>&1 &
 display_pid=$!
+# The display's lines, labelled, as they come; ends once the display has ended.
+tail -n +1 -f --pid="$display_pid" "$logs/display.log" | sed -u 's/^/display: /' &
+label_pid=$!
 for _ in $(seq 200); do
   grep -qx ready "$logs/display.log" 2>/dev/null && break
   kill -0 "$display_pid" 2>/dev/null || break
@@ -115,7 +118,7 @@ kill -TERM "$display_pid" 2>/dev/null
 wait "$display_pid"
 display_status=$?
 display_pid=""
-sleep 0.2  # let the labelling pipe drain
+wait "$label_pid"
 
 if [ "$mode" = demo ]; then
   [ -L "$link" ] && rm -f "$link"
