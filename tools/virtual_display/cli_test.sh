@@ -15,6 +15,7 @@ fail() {
 bad_arguments=(
   "--text 0" "--text 81" "--text x" "--status 9" "--status -1" "--ack sometimes"
   "--ack drop:" "--ack delay:x" "--timeout 0" "--bogus" "--link" "--script $work/missing"
+  "--hid40 --hid80" "--hid80 --text 40" "--status 0 --hid40"
 )
 for args in "${bad_arguments[@]}"; do
   # shellcheck disable=SC2086

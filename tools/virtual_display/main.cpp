@@ -13,12 +13,16 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
+#include <memory>
 #include <string>
 #include <thread>
 
 #include "cell_view.h"
+#include "hid_commands.h"
 #include "key_commands.h"
+#include "relay_codec.h"
 #include "serial_display_sim/pty_endpoint.h"
+#include "sim/hid_display.h"
 #include "sim/serial_display.h"
 #include "sim/serial_display_commands.h"
 
@@ -59,6 +63,7 @@ struct Options {
   long timeoutSeconds = 0;
   Geometry geometry;
   std::string ackCommand = "ack all";
+  int hidModel = 0;  // 40 or 80: the HID link through the bridge; 0: the serial link
 };
 
 void PrintUsage() {
@@ -80,6 +85,9 @@ void PrintUsage() {
       "                     or --timeout (otherwise the end of standard input ends it)\n"
       "  --timeout SECONDS  end after this long\n"
       "  --verbose          print every packet received (rx) and sent (tx)\n"
+      "  --hid40, --hid80   be the 40- or 80-cell HID model instead: the pty then carries the\n"
+      "                     reports of vdisplay_hid_bridge.exe, which serves the device file\n"
+      "                     to the driver under Wine (see scripts/demo.sh --hid)\n"
       "  --help             this text\n"
       "\n"
       "Printed: \"pty PATH\", \"link PATH\" and \"ready\" at the start; then for every frame\n"
@@ -121,6 +129,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     std::fprintf(stderr, "virtual_display: %s (see --help)\n", message.c_str());
     return false;
   };
+  bool geometryGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool takesValue = arg == "--link" || arg == "--path-file" || arg == "--script" ||
@@ -142,6 +151,9 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->readStdin = false;
     } else if (arg == "--verbose") {
       options->verbose = true;
+    } else if (arg == "--hid40" || arg == "--hid80") {
+      if (options->hidModel != 0) return fail("--hid40 and --hid80 exclude each other");
+      options->hidModel = arg == "--hid40" ? 40 : 80;
     } else if (arg == "--timeout") {
       if (!ParseRange(value, 1, 86400, &number))
         return fail("--timeout takes seconds from 1 to 86400, not " + std::string(value));
@@ -150,16 +162,23 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       if (!ParseRange(value, 1, 80, &number))
         return fail("--text takes a number of cells from 1 to 80, not " + std::string(value));
       options->geometry.textCells = static_cast<uint8_t>(number);
+      geometryGiven = true;
     } else if (arg == "--status") {
       if (!ParseRange(value, 0, 8, &number))
         return fail("--status takes a number of cells from 0 to 8, not " + std::string(value));
       options->geometry.statusCells = static_cast<uint8_t>(number);
+      geometryGiven = true;
     } else if (arg == "--ack") {
       if (!ParseAck(value, &options->ackCommand))
         return fail("--ack takes all, none, drop:N or delay:MS, not " + std::string(value));
     } else {
       return fail("unknown option " + arg);
     }
+  }
+  if (options->hidModel != 0) {
+    if (geometryGiven)
+      return fail("--hid40 and --hid80 fix the geometry; leave out --text and --status");
+    options->geometry = Geometry{static_cast<uint8_t>(options->hidModel), 0};
   }
   return true;
 }
@@ -204,6 +223,149 @@ void ShowCells(const std::vector<uint8_t>& frame, const Geometry& geometry) {
   PrintLine("text " + zol::vdisplay::RenderText(cells, geometry));
 }
 
+// One link of the display: the bytes on the pty, the frames shown and the control language.
+class DisplaySide {
+ public:
+  virtual ~DisplaySide() = default;
+  virtual void Receive(const uint8_t* bytes, size_t count) = 0;
+  // Appends the bytes due for the driver to out.
+  virtual void Transmit(std::string* out) = 0;
+  // Runs one control-language line; false for quit.
+  virtual bool Run(const std::string& line) = 0;
+  virtual bool Busy() = 0;
+  // The last frame, device order; false when none arrived yet.
+  virtual bool LastFrame(std::vector<uint8_t>* frame) = 0;
+  // Bytes to send when the program ends.
+  virtual std::string Goodbye() { return std::string(); }
+};
+
+class SerialSide : public DisplaySide {
+ public:
+  SerialSide(zol::Clock& clock, const Options& options)
+      : display_(clock), interpreter_(display_, clock, PrintLine) {
+    const Geometry& geometry = options.geometry;
+    const bool verbose = options.verbose;
+    display_.SetGeometry(geometry.textCells, geometry.statusCells);
+    display_.SetReceiveListener([geometry, verbose](const zol::sim::SerialPacketRecord& record) {
+      if (verbose) PrintLine(zol::sim::FormatReceived(record));
+      if (!record.goodChecksum) return;
+      if (record.type == zol::PKT_CELLS) {
+        ShowCells(record.data, geometry);
+      } else if (record.type == zol::PKT_IDENTIFY && !verbose) {
+        PrintLine("identify: the driver asks for the display");
+      }
+    });
+    if (verbose) {
+      display_.SetSendListener([](uint8_t type, const std::vector<uint8_t>& data) {
+        PrintLine(zol::sim::FormatSent(type, data));
+      });
+    }
+    interpreter_.Execute(options.ackCommand);
+  }
+
+  void Receive(const uint8_t* bytes, size_t count) override { display_.Receive(bytes, count); }
+  void Transmit(std::string* out) override {
+    uint8_t bytes[4096];
+    const size_t due = display_.Transmit(bytes, sizeof bytes);
+    out->append(reinterpret_cast<const char*>(bytes), due);
+  }
+  bool Run(const std::string& line) override {
+    return interpreter_.Execute(line) != SerialDisplayCommands::Outcome::kQuit;
+  }
+  bool Busy() override { return interpreter_.Busy(); }
+  bool LastFrame(std::vector<uint8_t>* frame) override {
+    if (display_.cellFrames().empty()) return false;
+    *frame = display_.cellFrames().back();
+    return true;
+  }
+
+ private:
+  SerialDisplay display_;
+  SerialDisplayCommands interpreter_;
+};
+
+// The HID model: reports arrive from and go to vdisplay_hid_bridge.exe in relay frames.
+class HidSide : public DisplaySide {
+ public:
+  HidSide(zol::Clock& clock, const Options& options)
+      : display_(clock, options.hidModel == 80 ? zol::sim::HidDisplay::Model80()
+                                               : zol::sim::HidDisplay::Model40()),
+        interpreter_(display_, clock, PrintLine),
+        geometry_(options.geometry),
+        verbose_(options.verbose) {
+    interpreter_.Execute(options.ackCommand);
+  }
+
+  void Receive(const uint8_t* bytes, size_t count) override {
+    for (size_t i = 0; i < count; ++i) {
+      switch (reader_.Feed(bytes[i])) {
+        case zol::vdisplay::RelayReader::Result::kPending:
+          break;
+        case zol::vdisplay::RelayReader::Result::kGoodbye:
+          PrintLine("bridge: ended");
+          break;
+        case zol::vdisplay::RelayReader::Result::kReport:
+          Report(reader_.report());
+          break;
+      }
+    }
+  }
+  void Transmit(std::string* out) override {
+    uint8_t report[zol::vdisplay::kRelayMaxReport];
+    for (size_t n; (n = display_.PeekInput(report, sizeof report)) > 0;) {
+      const std::vector<uint8_t> frame = zol::vdisplay::EncodeRelayFrame(report, n);
+      if (verbose_) PrintLine("tx report" + Hex(report, n));
+      out->append(frame.begin(), frame.end());
+      display_.PopInput();
+    }
+  }
+  bool Run(const std::string& line) override {
+    return interpreter_.Execute(line) != zol::vdisplay::HidDisplayCommands::Outcome::kQuit;
+  }
+  bool Busy() override { return interpreter_.Busy(); }
+  bool LastFrame(std::vector<uint8_t>* frame) override {
+    const auto frames = display_.frames();
+    if (frames.empty()) return false;
+    *frame = frames.back();
+    return true;
+  }
+  std::string Goodbye() override {
+    const std::vector<uint8_t> frame = zol::vdisplay::RelayGoodbye();
+    return std::string(frame.begin(), frame.end());
+  }
+
+ private:
+  static std::string Hex(const uint8_t* bytes, size_t count) {
+    std::string text;
+    char digits[4];
+    for (size_t i = 0; i < count; ++i) {
+      std::snprintf(digits, sizeof digits, " %02X", bytes[i]);
+      text += digits;
+    }
+    return text;
+  }
+
+  void Report(const std::vector<uint8_t>& report) {
+    if (verbose_) PrintLine("rx report" + Hex(report.data(), report.size()));
+    display_.OnOutputReport(report.data(), report.size());
+    const int handshakes = display_.handshakeRequests();
+    if (handshakes > handshakes_ && !verbose_)
+      PrintLine("identify: the driver asks for the display");
+    handshakes_ = handshakes;
+    const auto frames = display_.frames();
+    if (frames.size() > framesShown_) ShowCells(frames.back(), geometry_);
+    framesShown_ = frames.size();
+  }
+
+  zol::sim::HidDisplay display_;
+  zol::vdisplay::HidDisplayCommands interpreter_;
+  zol::vdisplay::RelayReader reader_;
+  Geometry geometry_;
+  bool verbose_;
+  int handshakes_ = 0;
+  size_t framesShown_ = 0;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -245,31 +407,21 @@ int main(int argc, char** argv) {
 
   const Geometry& geometry = options.geometry;
   SteadyClock clock;
-  SerialDisplay display(clock);
-  display.SetGeometry(geometry.textCells, geometry.statusCells);
-  display.SetReceiveListener([&](const zol::sim::SerialPacketRecord& record) {
-    if (options.verbose) PrintLine(zol::sim::FormatReceived(record));
-    if (!record.goodChecksum) return;
-    if (record.type == zol::PKT_CELLS) {
-      ShowCells(record.data, geometry);
-    } else if (record.type == zol::PKT_IDENTIFY && !options.verbose) {
-      PrintLine("identify: the driver asks for the display");
-    }
-  });
-  if (options.verbose) {
-    display.SetSendListener([](uint8_t type, const std::vector<uint8_t>& data) {
-      PrintLine(zol::sim::FormatSent(type, data));
-    });
+  std::unique_ptr<DisplaySide> side;
+  if (options.hidModel != 0) {
+    side = std::make_unique<HidSide>(clock, options);
+  } else {
+    side = std::make_unique<SerialSide>(clock, options);
   }
-  SerialDisplayCommands interpreter(display, clock, PrintLine);
-  interpreter.Execute(options.ackCommand);
 
   if (options.readStdin) fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
   bool stdinOpen = options.readStdin;
   LineReader stdinReader;
   std::string pendingOut;
-  std::vector<uint8_t> blank;
-  PrintLine("display " + std::to_string(geometry.textCells) + " text cells, " +
+  PrintLine("display " +
+            (options.hidModel != 0 ? "HID " + std::to_string(options.hidModel) + "-cell model, "
+                                   : std::string()) +
+            std::to_string(geometry.textCells) + " text cells, " +
             std::to_string(geometry.statusCells) + " status cells");
   PrintLine("ready");
 
@@ -277,6 +429,7 @@ int main(int argc, char** argv) {
   // False for quit.
   auto run = [&](const std::string& line) {
     const KeyCommand command = zol::vdisplay::ParseKeyCommand(line, geometry);
+    std::vector<uint8_t> frame;
     switch (command.kind) {
       case KeyCommand::Kind::kNothing:
         return true;
@@ -293,10 +446,10 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
         return true;
       case KeyCommand::Kind::kShow:
-        if (display.cellFrames().empty()) {
-          PrintLine("cells none yet");
+        if (side->LastFrame(&frame)) {
+          ShowCells(frame, geometry);
         } else {
-          ShowCells(display.cellFrames().back(), geometry);
+          PrintLine("cells none yet");
         }
         return true;
       case KeyCommand::Kind::kSim:
@@ -304,15 +457,13 @@ int main(int argc, char** argv) {
     }
     if (!command.note.empty()) PrintLine(command.note);
     for (const std::string& simLine : command.simLines)
-      if (interpreter.Execute(simLine) == SerialDisplayCommands::Outcome::kQuit) return false;
+      if (!side->Run(simLine)) return false;
     return true;
   };
 
   const uint32_t timeoutMs = static_cast<uint32_t>(options.timeoutSeconds) * 1000u;
   auto transmit = [&] {
-    uint8_t out[4096];
-    const size_t due = display.Transmit(out, sizeof out);
-    pendingOut.append(reinterpret_cast<const char*>(out), due);
+    side->Transmit(&pendingOut);
     if (pendingOut.empty()) return;
     const ssize_t n = write(pty.masterFd(), pendingOut.data(), pendingOut.size());
     if (n > 0) pendingOut.erase(0, static_cast<size_t>(n));
@@ -332,12 +483,12 @@ int main(int argc, char** argv) {
     if ((fds[0].revents & POLLIN) != 0) {
       uint8_t buffer[4096];
       const ssize_t n = read(pty.masterFd(), buffer, sizeof buffer);
-      if (n > 0) display.Receive(buffer, static_cast<size_t>(n));
+      if (n > 0) side->Receive(buffer, static_cast<size_t>(n));
     }
     if (count > 1 && (fds[1].revents & (POLLIN | POLLHUP)) != 0)
       stdinOpen = stdinReader.ReadFrom(STDIN_FILENO, &commands);
 
-    while (!interpreter.Busy() && !commands.empty()) {
+    while (!side->Busy() && !commands.empty()) {
       const std::string line = commands.front();
       commands.pop_front();
       if (!run(line)) {
@@ -346,15 +497,16 @@ int main(int argc, char** argv) {
       }
     }
     transmit();
-    if (!stdinOpen && options.readStdin && commands.empty() && !interpreter.Busy()) break;
+    if (!stdinOpen && options.readStdin && commands.empty() && !side->Busy()) break;
   }
 
-  // Let the last packets reach the line before the pty goes away.
+  // Let the last bytes reach the line before the pty goes away.
+  pendingOut += side->Goodbye();
   const uint32_t flushEnd = clock.Now() + 500;
-  while (display.BytesDue() + pendingOut.size() > 0 &&
-         static_cast<int32_t>(clock.Now() - flushEnd) < 0) {
+  while (static_cast<int32_t>(clock.Now() - flushEnd) < 0) {
     transmit();
-    if (!pendingOut.empty()) clock.Sleep(kPollMs);
+    if (pendingOut.empty()) break;
+    clock.Sleep(kPollMs);
   }
   return 0;
 }
