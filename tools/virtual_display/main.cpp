@@ -500,13 +500,16 @@ int main(int argc, char** argv) {
     if (!stdinOpen && options.readStdin && commands.empty() && !side->Busy()) break;
   }
 
-  // Let the last bytes reach the line before the pty goes away.
-  pendingOut += side->Goodbye();
+  // Let the last bytes reach the line before the pty goes away; a goodbye also needs the
+  // reader to take it before the line closes under it.
+  const std::string goodbye = side->Goodbye();
+  pendingOut += goodbye;
   const uint32_t flushEnd = clock.Now() + 500;
   while (static_cast<int32_t>(clock.Now() - flushEnd) < 0) {
     transmit();
     if (pendingOut.empty()) break;
     clock.Sleep(kPollMs);
   }
+  if (!goodbye.empty()) clock.Sleep(300);
   return 0;
 }
