@@ -86,16 +86,19 @@ host_exe=$host_dir/zolhost.exe
 if [ "$mode" = interactive ]; then
   display_cmd=("$display_exe" --link "$link" "${display_args[@]}")
   host_cmd=("${host_env[@]}" "$wine_run" "$host_exe" --driver "$driver_win" --port "COM$com")
-  if [ "$kind" = hid ]; then
-    echo "The HID model needs the bridge as well; run it first in a third terminal:"
+  if [ "$kind" = hid ] && ! { command -v tmux >/dev/null && [ -t 0 ]; }; then
+    echo "The HID model needs the bridge as well; run it in a third terminal before the host:"
     echo "  $(printf '%q ' "${bridge_cmd[@]}")"
-    echo "and start the host with:  $(printf '%q ' "${host_cmd[@]}")"
   fi
   if command -v tmux >/dev/null && [ -t 0 ]; then
     session=zol-demo-$$
     tmux new-session -d -s "$session" "$(printf '%q ' "${display_cmd[@]}"); read -rp 'display ended; Enter closes this pane'"
     sleep 1
-    tmux split-window -v -t "$session" "$(printf '%q ' "${host_cmd[@]}"); read -rp 'host ended; Enter closes this pane'"
+    if [ "$kind" = hid ]; then
+      tmux split-window -v -l 4 -t "$session" "$(printf '%q ' "${bridge_cmd[@]}"); read -rp 'bridge ended; Enter closes this pane'"
+      sleep 3
+    fi
+    tmux split-window -v -t "$session":0.0 "$(printf '%q ' "${host_cmd[@]}"); read -rp 'host ended; Enter closes this pane'"
     tmux select-pane -t "$session":0.0
     echo "Top pane: the virtual display (type help; F1, cell 5, chord 125, type hello, quit)."
     echo "Bottom pane: zolhost (type help; write Hello, clear, quit). Ctrl-b o moves between panes."
@@ -104,8 +107,7 @@ if [ "$mode" = interactive ]; then
     cat <<TEXT
 The virtual display runs here, linked as COM$com. In a second terminal, start the host:
 
-  cd $root && cmake/wine-run.sh build/windows/bin/zolhost.exe --port COM$com
-  (with --hid: the bridge and host commands printed above)
+  $(printf '%q ' "${host_cmd[@]}")
 
 Then type host commands there (help; write Hello, braille!; clear; quit) and display commands
 here (help; F1; cell 5; chord 125; type hello; show; quit).
