@@ -200,7 +200,7 @@ class LineReader {
       if (chunk[i] == '\n') {
         lines->push_back(partial_);
         partial_.clear();
-      } else if (chunk[i] != '\r') {
+      } else if (chunk[i] != '\r' && chunk[i] != '\0') {  // a terminal may send NULs
         partial_ += chunk[i];
       }
     }
