@@ -91,6 +91,60 @@ expect_line "17 05"         # cell 3 after two status cells
 expect_line "17 81"         # status key 1, second set
 expect_line "21 03 09 00"   # shift chord of dots 1 and 4
 expect_line "22 02 68 69 00" # typed text
+# The HID model: reports in relay frames (A5 length report), as the bridge carries them.
+cat >"$work/script" <<'SCRIPT'
+wait CELLS 1 8000
+F1
+cell 3
+sleep 500
+quit
+SCRIPT
+rm -f "$work/pty"
+"$program" --hid40 --path-file "$work/pty" --script "$work/script" --no-stdin --timeout 20 \
+  >"$work/out" 2>"$work/err" &
+pid=$!
+for _ in $(seq 100); do [ -s "$work/pty" ] && break; sleep 0.1; done
+python3 - "$(cat "$work/pty")" >"$work/line" <<'PY' || fail "could not talk to the pty (HID)"
+import os, select, sys, time
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
+host_to_device = [3, 2, 1, 7, 6, 5, 0, 4]
+def device(host):
+    return sum(1 << host_to_device[b] for b in range(8) if host >> b & 1)
+def relay(payload):
+    report = bytes([0]) + bytes(payload)
+    return bytes([0xA5, len(report)]) + report
+out = relay([0xFB, 0xAA, 0x55, 0, 0, 0, 0, 0])
+cells = [device(d) for d in (0x13, 0x11, 0x07, 0x07, 0x15)] + [0] * 37
+body = [0xFF, 0xAA, 0x55] + cells + [0x55, 0xAA, 0xFF]
+for i in range(0, len(body), 8):
+    out += relay(body[i:i + 8])
+os.write(fd, out)
+received = b""
+end = time.time() + 15
+while time.time() < end and not received.endswith(b"\xa5\x00"):
+    ready, _, _ = select.select([fd], [], [], 0.2)
+    if ready:
+        try:
+            received += os.read(fd, 4096)
+        except OSError:
+            break
+i = 0
+while i + 2 <= len(received):
+    n = received[i + 1]
+    print(" ".join("%02X" % b for b in received[i + 2:i + 2 + n]) if n else "goodbye")
+    i += 2 + n
+PY
+wait "$pid" || fail "exit code $? after quit (HID)"
+expect_out "display HID 40-cell model, 40 text cells, 0 status cells"
+expect_out "identify: the driver asks for the display"
+expect_out "cells ⠓⠑⠇⠇⠕⠀"
+expect_out "text hello"
+expect_line "00 FB AA 55 01 02 28 00 00"  # identify reply: 40 text cells
+expect_line "00 FF 00 00 00 00 00 00 00"  # the frame acknowledged
+expect_line "00 FE 01 00 00 00 00 00 00"  # F1
+expect_line "00 FD 03 00 00 00 00 00 00"  # cell 3: routing code 3
+expect_line "goodbye"
+
 if [ $failures -ne 0 ]; then
   echo "--- display output"; cat "$work/out" "$work/err"
   echo "--- line"; cat "$work/line"
