@@ -1,0 +1,54 @@
+#include "connection/cell_output.h"
+
+#include <algorithm>
+
+#include "connection/dot_map.h"
+
+namespace zol {
+
+CellOutput::CellOutput(HidLink& hid, SerialLink& serial, const LinkFlags& flags,
+                       const SharedState& shared)
+    : hid_(hid), serial_(serial), flags_(flags), shared_(shared) {}
+
+void CellOutput::SendTextCells(const uint8_t* dots, int32_t count) {
+  StoreAndSend(shared_.statusCellCount.load(), dots, count);
+}
+
+void CellOutput::SendAllCells(const uint8_t* dots, int32_t count) {
+  StoreAndSend(0, dots, count);
+}
+
+void CellOutput::SendBlankCells() {
+  static constexpr uint8_t kBlank[kBlankCellCount] = {};
+  Transmit(kBlank);
+}
+
+void CellOutput::ResendCells() {
+  Transmit(cells_);
+}
+
+void CellOutput::StoreAndSend(int32_t first, const uint8_t* dots, int32_t count) {
+  if (dots == nullptr || count <= 0) return;
+  if (flags_.Hid()) {
+    if (!hid_.DeviceOpen()) return;
+  } else if (!serial_.PortOpen() || shared_.suspended.load() != 0) {
+    return;
+  }
+  // The status-cell count comes from the display; a write never reaches past the buffer.
+  first = std::clamp(first, 0, kCellCount);
+  const int32_t stored = std::min(count, kCellCount - first);
+  for (int32_t i = 0; i < stored; ++i) cells_[first + i] = MapDotsToDevice(dots[i]);
+  Transmit(cells_);
+}
+
+void CellOutput::Transmit(const uint8_t* cells) {
+  if (flags_.hid40Link) {
+    hid_.SendHidFrame40(cells);
+  } else if (flags_.hid80Link) {
+    hid_.SendHidFrame80(cells);
+  } else {
+    serial_.SendSerialPacket(PKT_CELLS, kSerialCellCount, cells);
+  }
+}
+
+}  // namespace zol

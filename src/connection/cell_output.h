@@ -1,0 +1,55 @@
+// The cell buffer and everything the host writes to the display.
+#pragma once
+
+#include <cstdint>
+
+#include "connection/link_flags.h"
+#include "core/shared_state.h"
+#include "hid/hid_link.h"
+#include "serial/serial_link.h"
+
+namespace zol {
+
+// Keeps one device-order pattern per cell, status cells first, and sends the whole buffer on
+// the active link after every change. The buffer starts blank and is never cleared: it keeps
+// its contents across disconnects, reconnects and blank displays, so a reconnect can show
+// the last contents again.
+//
+// How many cells go out is fixed by the link, not by the display's geometry: 42 on the HID
+// 40-cell link and on serial, 82 on the HID 80-cell link. Worker thread only.
+class CellOutput {
+ public:
+  static constexpr int32_t kCellCount = 200;
+  // Long enough for the longest transmission (HID 80-cell frame).
+  static constexpr int32_t kBlankCellCount = 82;
+  static constexpr uint8_t kSerialCellCount = 42;
+
+  CellOutput(HidLink& hid, SerialLink& serial, const LinkFlags& flags, const SharedState& shared);
+
+  // CMD_WRITE_TEXT: stores count host patterns after the status cells and sends the buffer.
+  // Cells that would lie at or beyond the end of the buffer are not stored.
+  void SendTextCells(const uint8_t* dots, int32_t count);
+  // CMD_WRITE_ALL: the same from cell 0, status cells included.
+  void SendAllCells(const uint8_t* dots, int32_t count);
+  // CMD_CLEAR: sends an all-blank display; the buffer keeps its contents.
+  void SendBlankCells();
+  // Sends the buffer unchanged (after a HID reconnect). Only the links' own guards apply.
+  void ResendCells();
+
+  const uint8_t* cells() const { return cells_; }
+
+ private:
+  // Refuses the write when the active link cannot take it: a HID link without an open
+  // device, or no serial port, or (serial only) a suspended driver. Otherwise stores the
+  // cells that fit from cell first on and sends the buffer.
+  void StoreAndSend(int32_t first, const uint8_t* dots, int32_t count);
+  void Transmit(const uint8_t* cells);
+
+  HidLink& hid_;
+  SerialLink& serial_;
+  const LinkFlags& flags_;
+  const SharedState& shared_;
+  uint8_t cells_[kCellCount] = {};
+};
+
+}  // namespace zol

@@ -1,0 +1,27 @@
+// The port-sharing block as a named Windows file mapping.
+#pragma once
+
+#include "connection/share_section.h"
+
+namespace zol::win32 {
+
+// Opens the section "kt316sharemem" that the cooperating program created, with all access
+// rights and an inheritable handle, and maps its first 255 bytes for writing. The destructor
+// releases whatever is still open.
+class Win32ShareSection final : public ShareSection {
+ public:
+  Win32ShareSection() = default;
+  ~Win32ShareSection() override;
+  Win32ShareSection(const Win32ShareSection&) = delete;
+  Win32ShareSection& operator=(const Win32ShareSection&) = delete;
+
+  bool OpenMapping() override;
+  uint8_t* MapView() override;
+  void Release() override;
+
+ private:
+  void* mapping_ = nullptr;  // HANDLE
+  void* view_ = nullptr;
+};
+
+}  // namespace zol::win32
