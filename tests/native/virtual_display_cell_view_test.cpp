@@ -3,20 +3,12 @@
 #include <vector>
 
 #include "cell_view.h"
+#include "connection/dot_map.h"
 
 namespace zol::vdisplay {
 namespace {
 
 using Cells = std::vector<uint8_t>;
-
-// The driver's mapping, host bit i -> device bit kDevice[i], written out for the round trip.
-uint8_t HostToDevice(uint8_t host) {
-  constexpr int kDevice[8] = {3, 2, 1, 7, 6, 5, 0, 4};
-  uint8_t device = 0;
-  for (int bit = 0; bit < 8; ++bit)
-    if ((host >> bit) & 1) device |= static_cast<uint8_t>(1 << kDevice[bit]);
-  return device;
-}
 
 TEST(VirtualDisplayDots, UndoesTheDriversBitOrder) {
   EXPECT_EQ(DeviceToHostDots(0x08), 0x01);
@@ -29,7 +21,7 @@ TEST(VirtualDisplayDots, UndoesTheDriversBitOrder) {
   EXPECT_EQ(DeviceToHostDots(0xFF), 0xFF);
   EXPECT_EQ(DeviceToHostDots(0x00), 0x00);
   for (int host = 0; host < 256; ++host)
-    EXPECT_EQ(DeviceToHostDots(HostToDevice(static_cast<uint8_t>(host))), host);
+    EXPECT_EQ(DeviceToHostDots(MapDotsToDevice(static_cast<uint8_t>(host))), host);
 }
 
 TEST(VirtualDisplayCells, StatusCellsComeFirstAndMissingCellsAreBlank) {

@@ -3,13 +3,11 @@
 #include <algorithm>
 
 #include "common/braille_text.h"
+#include "connection/dot_map.h"
 
 namespace zol::vdisplay {
 
 namespace {
-
-// Device bit that each host bit moves to on the way out (host bit i -> kDeviceBitOfHostBit[i]).
-constexpr uint8_t kDeviceBitOfHostBit[8] = {3, 2, 1, 7, 6, 5, 0, 4};
 
 constexpr const char* kStatusSeparator = " \u2502 ";  // " │ "
 
@@ -18,7 +16,8 @@ constexpr const char* kStatusSeparator = " \u2502 ";  // " │ "
 uint8_t DeviceToHostDots(uint8_t device) {
   uint8_t host = 0;
   for (int bit = 0; bit < 8; ++bit)
-    if ((device >> kDeviceBitOfHostBit[bit]) & 1u) host |= static_cast<uint8_t>(1u << bit);
+    if ((device >> dot_map_detail::kDeviceBitOfHostBit[bit]) & 1u)
+      host |= static_cast<uint8_t>(1u << bit);
   return host;
 }
 
