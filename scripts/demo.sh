@@ -163,9 +163,16 @@ if [ "$kind" = hid ]; then
   grep -q "bridge ready" "$logs/bridge.log" || { echo "demo: the HID bridge did not start" >&2; exit 1; }
 fi
 "${host_env[@]}" "$wine_run" "$host_exe" --driver "$driver_win" --port "COM$com" \
-  --script "scripts/demo/host$suffix.script" \
-  2>&1 | tr -d '\r' | tee "$logs/host.log" | sed -u 's/^/host:    /'
-host_status=${PIPESTATUS[0]}
+  --script "scripts/demo/host$suffix.script" >"$logs/host.raw" 2>&1 &
+host_pid=$!
+# Wine's helper processes may keep the output open after zolhost ends: follow the file, not a
+# pipe, and stop with zolhost itself.
+tail -n +1 -f --pid="$host_pid" "$logs/host.raw" | sed -u 's/\r$//; s/^/host:    /' &
+host_label_pid=$!
+wait "$host_pid"
+host_status=$?
+wait "$host_label_pid"
+tr -d '\r' <"$logs/host.raw" >"$logs/host.log"
 sleep 0.5
 kill -TERM "$display_pid" 2>/dev/null
 wait "$display_pid"
