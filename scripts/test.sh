@@ -29,9 +29,18 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 run_ctest windows
 
+run_demo_check() {
+  local name=$1 log=build/$1.log
+  shift
+  if scripts/demo.sh --check --no-build "$@" 2>&1 | tee "$log"; then :; else status=1; fi
+  local result
+  result=$(grep -E '^demo: [0-9]+ passed' "$log" | tail -n 1 | sed 's/^demo: //' || true)
+  summary+=("$name: ${result:-did not finish}")
+}
 echo "== demo check: zolhost and zol.dll under Wine against the virtual display =="
-if scripts/demo.sh --check --no-build 2>&1 | tee build/demo.log; then :; else status=1; fi
-summary+=("$(grep -E '^demo: [0-9]+ passed' build/demo.log | tail -n 1 || echo 'demo: did not finish')")
+run_demo_check demo
+echo "== demo check, the USB (HID) model through the bridge =="
+run_demo_check demo-hid --hid
 
 if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzz targets (clang, libFuzzer, short runs) =="
