@@ -57,7 +57,9 @@ TEST(VirtualDisplayHidCommands, KeysBecomeInputReports) {
   sim::SimClock clock;
   sim::HidDisplay display(clock, sim::HidDisplay::Model40());
   std::vector<std::string> lines;
-  HidDisplayCommands commands(display, clock, [&](const std::string& l) { lines.push_back(l); });
+  size_t frames = 0;
+  HidDisplayCommands commands(
+      display, clock, [&](const std::string& l) { lines.push_back(l); }, [&] { return frames; });
   using Outcome = HidDisplayCommands::Outcome;
   EXPECT_EQ(commands.Execute("key SF3"), Outcome::kDone);
   EXPECT_EQ(commands.Execute("route 5"), Outcome::kDone);
@@ -79,16 +81,22 @@ TEST(VirtualDisplayHidCommands, KeysBecomeInputReports) {
   EXPECT_EQ(commands.Execute("quit"), Outcome::kQuit);
 }
 
-TEST(VirtualDisplayHidCommands, WaitForFramesEndsOnTimeOut) {
+TEST(VirtualDisplayHidCommands, WaitForFramesEndsWhenTheyArriveOrOnTimeOut) {
   sim::SimClock clock;
   sim::HidDisplay display(clock, sim::HidDisplay::Model40());
   std::vector<std::string> lines;
-  HidDisplayCommands commands(display, clock, [&](const std::string& l) { lines.push_back(l); });
+  size_t frames = 0;
+  HidDisplayCommands commands(
+      display, clock, [&](const std::string& l) { lines.push_back(l); }, [&] { return frames; });
   EXPECT_EQ(commands.Execute("wait CELLS 1 100"), HidDisplayCommands::Outcome::kBusy);
   EXPECT_TRUE(commands.Busy());
   clock.Advance(100);
   EXPECT_FALSE(commands.Busy());
   EXPECT_EQ(lines.back(), "wait CELLS timeout");
+  EXPECT_EQ(commands.Execute("wait CELLS 2 100"), HidDisplayCommands::Outcome::kBusy);
+  frames = 2;
+  EXPECT_FALSE(commands.Busy());
+  EXPECT_EQ(lines.back(), "wait CELLS ok");
   EXPECT_EQ(commands.Execute("wait ACK"), HidDisplayCommands::Outcome::kError);
 }
 

@@ -32,8 +32,12 @@ bool ParseNumber(const std::string& text, uint32_t max, uint32_t* value) {
 
 }  // namespace
 
-HidDisplayCommands::HidDisplayCommands(sim::HidDisplay& display, Clock& clock, Output output)
-    : display_(display), clock_(clock), output_(std::move(output)) {}
+HidDisplayCommands::HidDisplayCommands(sim::HidDisplay& display, Clock& clock, Output output,
+                                       std::function<size_t()> frameCount)
+    : display_(display),
+      clock_(clock),
+      output_(std::move(output)),
+      frameCount_(std::move(frameCount)) {}
 
 HidDisplayCommands::Outcome HidDisplayCommands::Fail(const std::string& message) {
   output_("error " + message);
@@ -110,7 +114,7 @@ bool HidDisplayCommands::Busy() {
       if (!timeUp) return true;
       break;
     case Pending::kWait: {
-      const bool reached = display_.frames().size() >= frames_;
+      const bool reached = frameCount_() >= frames_;
       if (!reached && !timeUp) return true;
       output_(std::string("wait CELLS") + (reached ? " ok" : " timeout"));
       break;

@@ -17,7 +17,10 @@ class HidDisplayCommands {
   using Output = std::function<void(const std::string& line)>;
   enum class Outcome { kDone, kBusy, kQuit, kError };
 
-  HidDisplayCommands(sim::HidDisplay& display, Clock& clock, Output output);
+  // frameCount tells how many display frames arrived in all (the display's own records may be
+  // cleared on the way, so that a long session does not keep every frame).
+  HidDisplayCommands(sim::HidDisplay& display, Clock& clock, Output output,
+                     std::function<size_t()> frameCount);
 
   // key NAME|CODE, route CODE, ack all|none|drop N|delay MS, wait CELLS [COUNT [MS]],
   // sleep MS, echo TEXT, quit. Anything else prints "error ..." (typed text, chords and the
@@ -32,6 +35,7 @@ class HidDisplayCommands {
   sim::HidDisplay& display_;
   Clock& clock_;
   Output output_;
+  std::function<size_t()> frameCount_;
   enum class Pending { kNone, kSleep, kWait };
   Pending pending_ = Pending::kNone;
   uint32_t start_ = 0;

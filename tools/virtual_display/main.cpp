@@ -1,6 +1,8 @@
 // virtual_display: a braille display for people without one. It serves the simulated serial
 // display on a pty (optionally linked as a Wine COM port), shows every frame the driver sends
-// as a line of Unicode braille, and sends the keys a person or a script presses.
+// as a line of Unicode braille, and sends the keys a person or a script presses. With --hid40
+// or --hid80 it is the USB model instead, its reports carried over the pty by
+// vdisplay_hid_bridge.exe (hid_bridge.cpp); that model has function and routing keys only.
 #include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
@@ -87,7 +89,8 @@ void PrintUsage() {
       "  --verbose          print every packet received (rx) and sent (tx)\n"
       "  --hid40, --hid80   be the 40- or 80-cell HID model instead: the pty then carries the\n"
       "                     reports of vdisplay_hid_bridge.exe, which serves the device file\n"
-      "                     to the driver under Wine (see scripts/demo.sh --hid)\n"
+      "                     to the driver under Wine (see scripts/demo.sh --hid); function\n"
+      "                     and routing keys only\n"
       "  --help             this text\n"
       "\n"
       "Printed: \"pty PATH\", \"link PATH\" and \"ready\" at the start; then for every frame\n"
@@ -290,7 +293,7 @@ class HidSide : public DisplaySide {
   HidSide(zol::Clock& clock, const Options& options)
       : display_(clock, options.hidModel == 80 ? zol::sim::HidDisplay::Model80()
                                                : zol::sim::HidDisplay::Model40()),
-        interpreter_(display_, clock, PrintLine),
+        interpreter_(display_, clock, PrintLine, [this] { return framesSeen_; }),
         geometry_(options.geometry),
         verbose_(options.verbose) {
     interpreter_.Execute(options.ackCommand);
@@ -324,9 +327,8 @@ class HidSide : public DisplaySide {
   }
   bool Busy() override { return interpreter_.Busy(); }
   bool LastFrame(std::vector<uint8_t>* frame) override {
-    const auto frames = display_.frames();
-    if (frames.empty()) return false;
-    *frame = frames.back();
+    if (framesSeen_ == 0) return false;
+    *frame = lastFrame_;
     return true;
   }
   std::string Goodbye() override {
@@ -348,13 +350,16 @@ class HidSide : public DisplaySide {
   void Report(const std::vector<uint8_t>& report) {
     if (verbose_) PrintLine("rx report" + Hex(report.data(), report.size()));
     display_.OnOutputReport(report.data(), report.size());
-    const int handshakes = display_.handshakeRequests();
-    if (handshakes > handshakes_ && !verbose_)
+    if (display_.handshakeRequests() > 0 && !verbose_)
       PrintLine("identify: the driver asks for the display");
-    handshakes_ = handshakes;
     const auto frames = display_.frames();
-    if (frames.size() > framesShown_) ShowCells(frames.back(), geometry_);
-    framesShown_ = frames.size();
+    if (!frames.empty()) {
+      lastFrame_ = frames.back();
+      framesSeen_ += frames.size();
+      ShowCells(lastFrame_, geometry_);
+    }
+    // The display keeps a record of everything; only the last frame matters here.
+    display_.ClearRecords();
   }
 
   zol::sim::HidDisplay display_;
@@ -362,8 +367,8 @@ class HidSide : public DisplaySide {
   zol::vdisplay::RelayReader reader_;
   Geometry geometry_;
   bool verbose_;
-  int handshakes_ = 0;
-  size_t framesShown_ = 0;
+  std::vector<uint8_t> lastFrame_;
+  size_t framesSeen_ = 0;
 };
 
 }  // namespace
