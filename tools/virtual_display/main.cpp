@@ -5,6 +5,7 @@
 // vdisplay_hid_bridge.exe (hid_bridge.cpp); that model has function and routing keys only.
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -62,6 +63,7 @@ struct Options {
   std::string scriptFile;
   bool readStdin = true;
   bool verbose = false;
+  bool plain = false;
   long timeoutSeconds = 0;
   Geometry geometry;
   std::string ackCommand = "ack all";
@@ -87,6 +89,8 @@ void PrintUsage() {
       "                     or --timeout (otherwise the end of standard input ends it)\n"
       "  --timeout SECONDS  end after this long\n"
       "  --verbose          print every packet received (rx) and sent (tx)\n"
+      "  --plain            on a terminal too, print every frame below the last one (frames\n"
+      "                     that follow each other are otherwise drawn over each other)\n"
       "  --hid40, --hid80   be the 40- or 80-cell HID model instead: the pty then carries the\n"
       "                     reports of vdisplay_hid_bridge.exe, which serves the device file\n"
       "                     to the driver under Wine (see scripts/demo.sh --hid); function\n"
@@ -154,6 +158,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       options->readStdin = false;
     } else if (arg == "--verbose") {
       options->verbose = true;
+    } else if (arg == "--plain") {
+      options->plain = true;
     } else if (arg == "--hid40" || arg == "--hid80") {
       if (options->hidModel != 0) return fail("--hid40 and --hid80 exclude each other");
       options->hidModel = arg == "--hid40" ? 40 : 80;
@@ -214,16 +220,46 @@ class LineReader {
   std::string partial_;
 };
 
+// On a terminal, frames that follow each other with nothing else between them are drawn over
+// the previous one instead of scrolling.
+bool redrawInPlace = false;
+bool cellsAreLast = false;  // the last lines on the screen are the cells and their text
+int cellsRows = 0;          // how many rows of the terminal they take
+
+// Rows a line takes on the terminal: one column per character (braille patterns included).
+int RowsOnTerminal(const std::string& line) {
+  winsize size{};
+  const int width =
+      ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+  int columns = 0;
+  for (unsigned char c : line)
+    if ((c & 0xC0) != 0x80) ++columns;
+  return columns == 0 ? 1 : (columns + width - 1) / width;
+}
+
 void PrintLine(const std::string& line) {
   std::fputs(line.c_str(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
+  cellsAreLast = false;
+}
+
+void PrintText(const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+  cellsAreLast = false;
 }
 
 void ShowCells(const std::vector<uint8_t>& frame, const Geometry& geometry) {
   const std::vector<uint8_t> cells = zol::vdisplay::FrameToHostCells(frame, geometry);
-  PrintLine("cells " + zol::vdisplay::RenderBrailleLine(cells, geometry));
-  PrintLine("text " + zol::vdisplay::RenderText(cells, geometry));
+  const std::string braille = "cells " + zol::vdisplay::RenderBrailleLine(cells, geometry);
+  const std::string text = "text " + zol::vdisplay::RenderText(cells, geometry);
+  // Up to the first row of the previous frame, and clear from there down.
+  if (redrawInPlace && cellsAreLast) std::printf("\033[%dF\033[J", cellsRows);
+  PrintLine(braille);
+  PrintLine(text);
+  cellsAreLast = true;
+  if (redrawInPlace) cellsRows = RowsOnTerminal(braille) + RowsOnTerminal(text);
 }
 
 // One link of the display: the bytes on the pty, the frames shown and the control language.
@@ -410,6 +446,7 @@ int main(int argc, char** argv) {
     PrintLine("link " + options.linkPath);
   }
 
+  redrawInPlace = !options.plain && isatty(STDOUT_FILENO) == 1;
   const Geometry& geometry = options.geometry;
   SteadyClock clock;
   std::unique_ptr<DisplaySide> side;
@@ -442,13 +479,11 @@ int main(int argc, char** argv) {
         PrintLine("error " + command.error);
         return true;
       case KeyCommand::Kind::kHelp:
-        std::fputs(zol::vdisplay::kKeyCommandHelp, stdout);
-        std::fflush(stdout);
+        PrintText(zol::vdisplay::kKeyCommandHelp);
         return true;
       case KeyCommand::Kind::kHelpAll:
-        std::fputs(zol::vdisplay::kKeyCommandHelp, stdout);
-        std::fputs(SerialDisplayCommands::Help(), stdout);
-        std::fflush(stdout);
+        PrintText(zol::vdisplay::kKeyCommandHelp);
+        PrintText(SerialDisplayCommands::Help());
         return true;
       case KeyCommand::Kind::kShow:
         if (side->LastFrame(&frame)) {
@@ -490,8 +525,10 @@ int main(int argc, char** argv) {
       const ssize_t n = read(pty.masterFd(), buffer, sizeof buffer);
       if (n > 0) side->Receive(buffer, static_cast<size_t>(n));
     }
-    if (count > 1 && (fds[1].revents & (POLLIN | POLLHUP)) != 0)
+    if (count > 1 && (fds[1].revents & (POLLIN | POLLHUP)) != 0) {
       stdinOpen = stdinReader.ReadFrom(STDIN_FILENO, &commands);
+      cellsAreLast = false;  // the terminal echoed what was typed below the cells
+    }
 
     while (!side->Busy() && !commands.empty()) {
       const std::string line = commands.front();
