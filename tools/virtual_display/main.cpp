@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -18,12 +17,12 @@
 #include <fstream>
 #include <memory>
 #include <string>
-#include <thread>
 
 #include "cell_view.h"
 #include "hid_commands.h"
 #include "key_commands.h"
 #include "relay_codec.h"
+#include "serial_display_sim/console_io.h"
 #include "serial_display_sim/pty_endpoint.h"
 #include "sim/hid_display.h"
 #include "sim/serial_display.h"
@@ -33,6 +32,8 @@ namespace {
 
 using zol::sim::SerialDisplay;
 using zol::sim::SerialDisplayCommands;
+using zol::tools::LineReader;
+using zol::tools::SteadyClock;
 using zol::vdisplay::Geometry;
 using zol::vdisplay::KeyCommand;
 
@@ -42,20 +43,6 @@ volatile std::sig_atomic_t stopRequested = 0;
 void RequestStop(int) {
   stopRequested = 1;
 }
-
-// Milliseconds since the program started.
-class SteadyClock : public zol::Clock {
- public:
-  uint32_t Now() override {
-    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now() - start_)
-                                     .count());
-  }
-  void Sleep(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
- private:
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-};
 
 struct Options {
   std::string linkPath;
@@ -191,34 +178,6 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   }
   return true;
 }
-
-// Collects complete lines from a non-blocking descriptor.
-class LineReader {
- public:
-  // False at the end of the input.
-  bool ReadFrom(int fd, std::deque<std::string>* lines) {
-    char chunk[1024];
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n == 0) {
-      if (!partial_.empty()) lines->push_back(partial_);
-      partial_.clear();
-      return false;
-    }
-    if (n < 0) return errno == EAGAIN || errno == EINTR;
-    for (ssize_t i = 0; i < n; ++i) {
-      if (chunk[i] == '\n') {
-        lines->push_back(partial_);
-        partial_.clear();
-      } else if (chunk[i] != '\r' && chunk[i] != '\0') {  // a terminal may send NULs
-        partial_ += chunk[i];
-      }
-    }
-    return true;
-  }
-
- private:
-  std::string partial_;
-};
 
 // On a terminal, frames that follow each other with nothing else between them are drawn over
 // the previous one instead of scrolling.
