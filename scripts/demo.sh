@@ -29,10 +29,10 @@ done
 if [ $build -eq 1 ]; then
   scripts/setup.sh
   echo "== building (native and windows presets) =="
+  mkdir -p build
   { cmake --preset native && cmake --build --preset native -j 2 &&
-    cmake --preset windows && cmake --build --preset windows -j 2; } >build-demo.log 2>&1 || {
-    cat build-demo.log; echo "demo: the build failed" >&2; exit 1; }
-  rm -f build-demo.log
+    cmake --preset windows && cmake --build --preset windows -j 2; } >build/demo-build.log 2>&1 || {
+    cat build/demo-build.log; echo "demo: the build failed" >&2; exit 1; }
 fi
 
 display_exe=$root/build/native/bin/virtual_display
