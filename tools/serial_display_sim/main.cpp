@@ -17,6 +17,7 @@
 #include <string>
 #include <thread>
 
+#include "console_io.h"
 #include "pty_endpoint.h"
 #include "sim/serial_display.h"
 #include "sim/serial_display_commands.h"
@@ -25,6 +26,8 @@ namespace {
 
 using zol::sim::SerialDisplay;
 using zol::sim::SerialDisplayCommands;
+using zol::tools::LineReader;
+using zol::tools::SteadyClock;
 
 constexpr int kPollMs = 5;
 
@@ -32,20 +35,6 @@ volatile std::sig_atomic_t stopRequested = 0;
 void RequestStop(int) {
   stopRequested = 1;
 }
-
-// Milliseconds since the program started.
-class SteadyClock : public zol::Clock {
- public:
-  uint32_t Now() override {
-    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now() - start_)
-                                     .count());
-  }
-  void Sleep(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
- private:
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-};
 
 struct Options {
   std::string linkPath;
@@ -129,34 +118,6 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   options->setupCommands.push_front("identify " + text + " " + status + " " + info1 + " " + info2);
   return true;
 }
-
-// Collects complete lines from a non-blocking descriptor.
-class LineReader {
- public:
-  // False at the end of the input.
-  bool ReadFrom(int fd, std::deque<std::string>* lines) {
-    char chunk[1024];
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n == 0) {
-      if (!partial_.empty()) lines->push_back(partial_);
-      partial_.clear();
-      return false;
-    }
-    if (n < 0) return errno == EAGAIN || errno == EINTR;
-    for (ssize_t i = 0; i < n; ++i) {
-      if (chunk[i] == '\n') {
-        lines->push_back(partial_);
-        partial_.clear();
-      } else if (chunk[i] != '\r') {
-        partial_ += chunk[i];
-      }
-    }
-    return true;
-  }
-
- private:
-  std::string partial_;
-};
 
 void PrintLine(const std::string& line) {
   std::fputs(line.c_str(), stdout);
