@@ -8,7 +8,7 @@
 // CLOCK_MONOTONIC_RAW and CLOCK_MONOTONIC, and the clock that Wine's QueryPerformanceCounter
 // follows is checked against the floor's own writes before any serial figure is computed.
 //
-//   zol_bench --zol PATH [--quick] [--json PATH] [--serial COMn --sim-log PATH]
+//   zol_bench --zol PATH [--quick | --smoke] [--json PATH] [--serial COMn --sim-log PATH]
 #include <windows.h>
 // After windows.h:
 #include <psapi.h>
@@ -282,6 +282,7 @@ std::string Format(const char* format, double a, double b = 0, double c = 0) {
 
 struct Options {
   bool quick = false;
+  bool smoke = false;  // only checks that everything runs: few samples, no silent handshake
   std::string zolPath;
   std::string jsonPath = "bench.json";
   std::string com;     // serial figures only with a port
@@ -294,7 +295,10 @@ class Bench {
   int Run();
 
  private:
-  int n(int full, int quick) const { return options_.quick ? quick : full; }
+  int n(int full, int quick) const {
+    if (options_.smoke) return quick / 4 > 3 ? quick / 4 : 3;
+    return options_.quick ? quick : full;
+  }
   bool LoadDriver();
   void IdleCpuFloor();
   void PostFloorAndWriteCallTime();
@@ -665,9 +669,9 @@ void Bench::UnplugReplug() {
   server_.Stop();  // unplugged: the driver's handles break
   Pump(100);
   const std::vector<uint8_t> latest = Pattern(50002);
-  driver_->WriteTextCells(latest.data(), 40);  // the screen reader writes on meanwhile
-  Pump(n(2500, 2000));
-  display_.ClearRecords();  // a display that comes back shows nothing
+  driver_->WriteTextCells(latest.data(), 40);            // the screen reader writes on meanwhile
+  Pump(options_.quick || options_.smoke ? 2000 : 2500);  // past the 1 s acknowledgement time-out
+  display_.ClearRecords();                               // a display that comes back shows nothing
   display_.ClearInput();
   const int64_t back = QpcNow();
   server_.Start();
@@ -919,15 +923,16 @@ void Bench::SerialFigures() {
 
 int Bench::Run() {
   const double load0 = LoadAverage();
-  std::printf("zol_bench (%s), load average %.2f\n", options_.quick ? "quick" : "full", load0);
+  const char* mode = options_.smoke ? "smoke" : options_.quick ? "quick" : "full";
+  std::printf("zol_bench (%s), load average %.2f\n", mode, load0);
   if (!LoadDriver()) return 1;
   HidFigures();
-  SilentHandshake();
+  if (!options_.smoke) SilentHandshake();
   if (!options_.com.empty()) SerialFigures();
   const double load1 = LoadAverage();
   report_.PrintTable();
   std::printf("\nload average before %.2f, after %.2f\n", load0, load1);
-  if (!report_.WriteJson(options_.jsonPath, options_.quick ? "quick" : "full", load0, load1)) {
+  if (!report_.WriteJson(options_.jsonPath, mode, load0, load1)) {
     std::fprintf(stderr, "zol_bench: cannot write %s\n", options_.jsonPath.c_str());
     return 1;
   }
@@ -948,13 +953,15 @@ int main(int argc, char** argv) {
     };
     if (arg == "--quick") {
       options.quick = true;
+    } else if (arg == "--smoke") {
+      options.smoke = true;
     } else if (arg == "--zol" && value(&options.zolPath)) {
     } else if (arg == "--json" && value(&options.jsonPath)) {
     } else if (arg == "--serial" && value(&options.com)) {
     } else if (arg == "--sim-log" && value(&options.simLog)) {
     } else {
       std::fprintf(stderr,
-                   "usage: zol_bench --zol PATH [--quick] [--json PATH] "
+                   "usage: zol_bench --zol PATH [--quick | --smoke] [--json PATH] "
                    "[--serial COMn --sim-log PATH]\n");
       return 2;
     }
