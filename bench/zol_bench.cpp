@@ -620,7 +620,7 @@ void Bench::ManyWritesWithLostAcks() {
   const MemorySample& warm = samples[1];
   const MemorySample& last = samples.back();
   Figure h;
-  h.name = "100k writes, 10% acks lost: handle growth";
+  h.name = Format("%.0fk writes, 10%% acks lost: handle growth", writes / 1000.0);
   h.unit = "handles";
   h.floor = warm.handles;
   h.value = static_cast<double>(last.handles) - warm.handles;
@@ -634,7 +634,7 @@ void Bench::ManyWritesWithLostAcks() {
   report_.Add(h);
 
   Figure m;
-  m.name = "100k writes, 10% acks lost: private memory growth";
+  m.name = Format("%.0fk writes, 10%% acks lost: private memory growth", writes / 1000.0);
   m.unit = "KiB";
   m.floor = warm.privateKiB;
   m.value = last.privateKiB - warm.privateKiB;
@@ -647,7 +647,7 @@ void Bench::ManyWritesWithLostAcks() {
   report_.Add(m);
 
   Figure s;
-  s.name = "100k writes, 10% acks lost: last write shown";
+  s.name = Format("%.0fk writes, 10%% acks lost: last write shown", writes / 1000.0);
   s.unit = "ms to settle";
   s.value = settleMs;
   s.target = "display ends showing the last write";
