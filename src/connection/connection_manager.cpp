@@ -104,8 +104,12 @@ void ConnectionManager::PollLink() {
 }
 
 void ConnectionManager::PollHid() {
-  // A lost display is searched for every tick and taken back without a handshake.
-  if (!hid_.DeviceOpen() && hid_.FindHidDisplay() == kHidNone) return;
+  // A lost display is searched for every tick and taken back without a handshake. It comes
+  // back blank, so it gets the cell buffer at once rather than at the host's next write.
+  if (!hid_.DeviceOpen()) {
+    if (hid_.FindHidDisplay() != kHidNone) cells_.ResendCells();
+    return;
+  }
 
   uint8_t report[8];
   if (hid_.ReadHidReport(report) == 9) {
@@ -114,7 +118,9 @@ void ConnectionManager::PollHid() {
   }
   if (ack_.ackPending != 0) {
     if (clock_.Now() - ack_.lastFrameTick > kHidAckTimeoutMs) {
-      Disconnect();
+      // Reconnect without the clear that Disconnect queues: it would run after the resend
+      // below and leave the display blank while the host believes its text is shown.
+      hid_.CloseDevice();
       ack_.ackPending = 0;
       hid_.DropQueue();
       if (hid_.FindHidDisplay() != kHidNone) cells_.ResendCells();
