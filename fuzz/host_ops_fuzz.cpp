@@ -231,6 +231,11 @@ void Heal(Harness& h) {
     if (h.unplugged) h.hidBus.Replug(h.hidIndex);
     h.unplugged = false;
   }
+  // What the serial display sent while nobody read is lost with the port's reopening (the
+  // simulation would keep it, and a backlog of key packets can outlast the identify window).
+  uint8_t backlog[128];
+  while (h.serialDisplay.Transmit(backlog, sizeof backlog) != 0) {
+  }
   h.serialDisplay.SetCellsAck(sim::CellsAckPolicy::kAll);
   h.serialDisplay.IgnoreIdentifies(0);
   h.serialDisplay.SetAnswerIdentify(true);
