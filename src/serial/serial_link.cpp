@@ -47,6 +47,9 @@ int SerialLink::OpenSerialPort(const char* portName) {
   // Flow control stays as the port's default configuration set it; a failing setup leaves
   // the port usable with its previous line settings.
   port_->Setup(kBaudRate, kDataBits, kNoParity, kOneStopBit);
+  // A packet cut off when the last port closed would otherwise take the new port's first
+  // bytes, the identify reply among them, as its data.
+  receiver_ = SerialReceiver{};
   return 1;
 }
 

@@ -18,7 +18,8 @@ class SerialLink {
   SerialLink(SerialPortFactory& ports, Clock& clock, SharedState& shared, FrameAck& ack,
              InputTranslator& input);
 
-  // Opens portName at 38400 8N1; 1 when open, 0 otherwise (and when a port is already open).
+  // Opens portName at 38400 8N1 with the receiver idle; 1 when open, 0 otherwise (and when a
+  // port is already open).
   int OpenSerialPort(const char* portName);
   // Identify handshake; sets comPortNumber from portName. 1 when the display identified.
   int SerialHandshake(const char* portName);
