@@ -104,8 +104,12 @@ void ConnectionManager::PollLink() {
 }
 
 void ConnectionManager::PollHid() {
-  // A lost display is searched for every tick and taken back without a handshake.
-  if (!hid_.DeviceOpen() && hid_.FindHidDisplay() == kHidNone) return;
+  // A lost display is searched for every tick and taken back without a handshake; when it is
+  // found again it gets the driver's cells, which it lost with the connection.
+  if (!hid_.DeviceOpen()) {
+    if (hid_.FindHidDisplay() != kHidNone) cells_.ResendCells();
+    return;
+  }
 
   uint8_t report[8];
   if (hid_.ReadHidReport(report) == 9) {
@@ -114,7 +118,9 @@ void ConnectionManager::PollHid() {
   }
   if (ack_.ackPending != 0) {
     if (clock_.Now() - ack_.lastFrameTick > kHidAckTimeoutMs) {
-      Disconnect();
+      // Closed without the blank that Disconnect queues: it would run behind the resent
+      // cells and leave the display that comes back blank.
+      hid_.CloseDevice();
       ack_.ackPending = 0;
       hid_.DropQueue();
       if (hid_.FindHidDisplay() != kHidNone) cells_.ResendCells();

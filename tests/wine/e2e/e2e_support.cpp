@@ -1,7 +1,7 @@
 #include "e2e_support.h"
 
-#include <psapi.h>
 #include <tlhelp32.h>
+#include <winternl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -50,9 +50,62 @@ uint8_t HostPattern(uint8_t device) {
   return 0;
 }
 
+namespace {
+
+// Handles of this process as the system lists them (GetProcessHandleCount reports 0 on Wine).
+DWORD CountHandles() {
+  struct Entry {
+    ULONG ownerPid;
+    UCHAR objectType;
+    UCHAR flags;
+    USHORT handle;
+    PVOID object;
+    ACCESS_MASK access;
+  };
+  struct Table {
+    ULONG count;
+    Entry entries[1];
+  };
+  constexpr auto kSystemHandleInformation = static_cast<SYSTEM_INFORMATION_CLASS>(16);
+  using Query = NTSTATUS(WINAPI*)(SYSTEM_INFORMATION_CLASS, PVOID, ULONG, PULONG);
+  const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+  if (query == nullptr) return 0;
+  std::vector<uint8_t> buffer(1 << 20);
+  for (int attempt = 0; attempt < 6; ++attempt) {
+    ULONG needed = 0;
+    const NTSTATUS status =
+        query(kSystemHandleInformation, buffer.data(), static_cast<ULONG>(buffer.size()), &needed);
+    if (status >= 0) {
+      const auto* table = reinterpret_cast<const Table*>(buffer.data());
+      DWORD mine = 0;
+      for (ULONG i = 0; i < table->count; ++i)
+        if (table->entries[i].ownerPid == GetCurrentProcessId()) ++mine;
+      return mine;
+    }
+    buffer.resize(buffer.size() * 2 > needed ? buffer.size() * 2 : needed + 4096);
+  }
+  return 0;
+}
+
+// Committed private memory of this process (the counters of GetProcessMemoryInfo stay 0 on
+// Wine).
+size_t CommittedPrivateBytes() {
+  size_t total = 0;
+  MEMORY_BASIC_INFORMATION info;
+  for (const char* address = nullptr; VirtualQuery(address, &info, sizeof info) == sizeof info;
+       address = static_cast<const char*>(info.BaseAddress) + info.RegionSize) {
+    if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) total += info.RegionSize;
+    if (info.RegionSize == 0) break;
+  }
+  return total;
+}
+
+}  // namespace
+
 Resources MeasureResources() {
   Resources r;
-  GetProcessHandleCount(GetCurrentProcess(), &r.handles);
+  r.handles = CountHandles();
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
   if (snapshot != INVALID_HANDLE_VALUE) {
     THREADENTRY32 entry;
@@ -61,11 +114,7 @@ Resources MeasureResources() {
       if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++r.threads;
     CloseHandle(snapshot);
   }
-  PROCESS_MEMORY_COUNTERS_EX memory = {};
-  memory.cb = sizeof memory;
-  if (GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&memory),
-                           sizeof memory))
-    r.privateBytes = memory.PrivateUsage;
+  r.privateBytes = CommittedPrivateBytes();
   return r;
 }
 
