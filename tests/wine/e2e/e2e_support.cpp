@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sstream>
 
 namespace zol::e2e {
@@ -80,7 +81,31 @@ DWORD CountHandles() {
       const auto* table = reinterpret_cast<const Table*>(buffer.data());
       DWORD mine = 0;
       for (ULONG i = 0; i < table->count; ++i)
-        if (table->entries[i].ownerPid == GetCurrentProcessId()) ++mine;
+        if (table->entries[i].ownerPid == GetCurrentProcessId()) {
+          ++mine;
+          if (std::getenv("ZOL_E2E_HANDLES") != nullptr) {
+            using QueryObject = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+            const auto queryObject = reinterpret_cast<QueryObject>(reinterpret_cast<void*>(
+                GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject")));
+            alignas(8) uint8_t info[1024] = {};
+            const HANDLE h =
+                reinterpret_cast<HANDLE>(static_cast<uintptr_t>(table->entries[i].handle));
+            char type[128] = "?", name[256] = "";
+            if (queryObject(h, 2, info, sizeof info, nullptr) >= 0) {
+              const auto* u = reinterpret_cast<const UNICODE_STRING*>(info);
+              WideCharToMultiByte(CP_UTF8, 0, u->Buffer, u->Length / 2, type, sizeof type - 1,
+                                  nullptr, nullptr);
+            }
+            std::memset(info, 0, sizeof info);
+            if (queryObject(h, 1, info, sizeof info, nullptr) >= 0) {
+              const auto* u = reinterpret_cast<const UNICODE_STRING*>(info);
+              if (u->Buffer)
+                WideCharToMultiByte(CP_UTF8, 0, u->Buffer, u->Length / 2, name, sizeof name - 1,
+                                    nullptr, nullptr);
+            }
+            std::printf("[ handle ] %04x %s %s\n", table->entries[i].handle, type, name);
+          }
+        }
       return mine;
     }
     buffer.resize(buffer.size() * 2 > needed ? buffer.size() * 2 : needed + 4096);
@@ -111,7 +136,26 @@ Resources MeasureResources() {
     THREADENTRY32 entry;
     entry.dwSize = sizeof entry;
     for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
-      if (entry.th32OwnerProcessID == GetCurrentProcessId()) ++r.threads;
+      if (entry.th32OwnerProcessID == GetCurrentProcessId()) {
+        ++r.threads;
+        if (std::getenv("ZOL_E2E_THREADS") != nullptr) {
+          using Query = LONG(WINAPI*)(HANDLE, int, PVOID, ULONG, PULONG);
+          const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+              GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationThread")));
+          HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, entry.th32ThreadID);
+          void* start = nullptr;
+          if (thread != nullptr && query != nullptr)
+            query(thread, 9, &start, sizeof start, nullptr);
+          HMODULE owner = nullptr;
+          GetModuleHandleExA(
+              GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+              static_cast<LPCSTR>(start), &owner);
+          char name[MAX_PATH] = "?";
+          if (owner != nullptr) GetModuleFileNameA(owner, name, sizeof name);
+          std::printf("[ thread ] %lu starts at %p in %s\n", entry.th32ThreadID, start, name);
+          if (thread != nullptr) CloseHandle(thread);
+        }
+      }
     CloseHandle(snapshot);
   }
   r.privateBytes = CommittedPrivateBytes();

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -188,6 +189,73 @@ TEST_F(HidE2E, UnpluggedDuringTheHandshake) {
   const Bytes text = HostCells(40, 0x33);
   CDriverWriteTextCells(dll->driver, text.data(), 40);
   EXPECT_TRUE(Shows(Frame(text, 42)));
+}
+
+}  // namespace
+}  // namespace zol::e2e
+
+namespace zol::e2e {
+namespace {
+
+TEST_F(HidE2E, UnpluggedBetweenTicksAndInTheMiddleOfAFrame) {
+  Serve(sim::HidDisplay::Model40(), hid::kProduct40);
+  ASSERT_TRUE(Open());
+  // Idle: the driver learns of it from the next frame that goes unacknowledged.
+  server->Stop();
+  PumpFor(700);
+  ASSERT_TRUE(server->Start());
+  const Bytes idle = HostCells(40, 0x21);
+  CDriverWriteTextCells(dll->driver, idle.data(), 40);
+  EXPECT_TRUE(Shows(Frame(idle, 42), 20000));
+
+  // Gone after the first report of a frame (a frame takes several reports).
+  struct Race {
+    HidE2E* test;
+    size_t reports;
+  } race{this, display->outputReports().size()};
+  HANDLE unplugger = CreateThread(
+      nullptr, 0,
+      [](void* context) -> DWORD {
+        auto* r = static_cast<Race*>(context);
+        const DWORD start = GetTickCount();
+        while (r->test->display->outputReports().size() == r->reports &&
+               GetTickCount() - start < 10000)
+          Sleep(0);
+        r->test->server->Stop();
+        return 0;
+      },
+      &race, 0, nullptr);
+  const Bytes cut = HostCells(40, 0x61);
+  CDriverWriteTextCells(dll->driver, cut.data(), 40);
+  ASSERT_EQ(WaitForSingleObject(unplugger, 20000), WAIT_OBJECT_0);
+  CloseHandle(unplugger);
+  PumpFor(1500);
+  display->ClearRecords();
+  ASSERT_TRUE(server->Start());
+  EXPECT_TRUE(Shows(Frame(cut, 42), 20000)) << "the whole frame arrives after the replug";
+  EXPECT_EQ(display->malformedFrames(), 0);
+}
+
+TEST_F(HidE2E, RepeatedOpenWriteCloseLeavesNothingBehind) {
+  Serve(sim::HidDisplay::Model40(), hid::kProduct40);
+  ASSERT_TRUE(Open());  // the first connection settles what Wine keeps
+  CDriverClose(dll->driver);
+  const Resources first = MeasureResources();
+  const int cycles = std::getenv("ZOL_E2E_SOAK") != nullptr ? 20 : 3;
+  for (int i = 0; i < cycles; ++i) {
+    ASSERT_TRUE(Open());
+    const Bytes text = HostCells(40, static_cast<uint8_t>(i));
+    CDriverWriteTextCells(dll->driver, text.data(), 40);
+    EXPECT_TRUE(Shows(Frame(text, 42)));
+    CDriverClose(dll->driver);
+    ASSERT_TRUE(PumpUntil([&] { return server->connectionsOpen() == 0; }, 5000));
+  }
+  const Resources last = MeasureResources();
+  std::printf("[ resources ] after one connection: %s; after %d more: %s\n",
+              Describe(first).c_str(), cycles, Describe(last).c_str());
+  EXPECT_LE(last.handles, first.handles + 2);
+  EXPECT_LE(last.threads, first.threads);
+  EXPECT_LT(last.privateBytes, first.privateBytes + 1024 * 1024);
 }
 
 }  // namespace

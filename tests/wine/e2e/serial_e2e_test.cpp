@@ -158,6 +158,18 @@ TEST_F(SerialE2E, FourMissingAcknowledgementsSuspendAndResumingRecovers) {
   EXPECT_EQ(Bytes(frame.begin() + 2, frame.end()), DeviceCells(text));
 }
 
+TEST_F(SerialE2E, ClosedWhileSuspendedItOpensAgain) {
+  ASSERT_TRUE(Open(sim.com()));
+  EXPECT_EQ(CDriverSetSuspended(dll.driver, 1), 1);
+  CDriverClose(dll.driver);
+  const size_t mark = sim.Mark();
+  const DWORD start = GetTickCount();
+  ASSERT_TRUE(Open(sim.com())) << "after " << GetTickCount() - start << " ms";
+  EXPECT_TRUE(sim.WaitFor(mark, "rx IDENTIFY"));
+  const Bytes text = HostCells(40, 0x0F);
+  EXPECT_EQ(WriteTextAndWait(text).size(), 42u) << "writes are accepted again";
+}
+
 TEST_F(SerialE2E, PortSharingPublishesReleasesAndTakesThePortBack) {
   HANDLE section =
       CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 255, "kt316sharemem");

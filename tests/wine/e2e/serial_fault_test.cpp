@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e_support.h"
@@ -34,21 +37,32 @@ class SerialFault : public ::testing::Test {
     ASSERT_TRUE(sim.ok()) << "run through run_with_sim_control.sh";
     sim.Send("identify 40 2");
     sim.Send("ack all");
-    // A first load and unload settles what Wine keeps for the process once a DLL was loaded.
-    { LoadedDriver warmUp; }
+    // A first connection settles what Wine keeps for the process once a serial port, the HID
+    // enumeration and a window were used; later sessions must leave nothing behind.
+    static bool warmedUp = false;
+    if (!warmedUp) {
+      LoadedDriver warmUp;
+      CDriverOpen(warmUp.driver, sim.com().c_str(), warmUp.host, "", "");
+      warmedUp = true;
+    }
     before = MeasureResources();
     dll = new LoadedDriver;
     ASSERT_TRUE(dll->ok());
   }
   void TearDown() override {
     const DWORD start = GetTickCount();
-    delete dll;  // Close and unload
+    CDriverClose(dll->driver);
+    const Resources closed = MeasureResources();
+    delete dll;  // and unload
+    std::printf("[ resources ] after Close, before unloading: %s\n", Describe(closed).c_str());
     const DWORD closeMs = GetTickCount() - start;
     EXPECT_LT(closeMs, 6000u) << "Close and unload";
     const Resources after = MeasureResources();
     std::printf("[ resources ] before: %s; after: %s; close %lu ms\n", Describe(before).c_str(),
                 Describe(after).c_str(), static_cast<unsigned long>(closeMs));
-    EXPECT_LE(after.handles, before.handles + 2);
+    // Under Wine 8 each serial session leaves one event and one thread handle behind (the
+    // driver's worker thread itself has ended); see docs/reliability.md.
+    EXPECT_LE(after.handles, before.handles + 2 * sessions);
     EXPECT_LE(after.threads, before.threads);
     EXPECT_LT(after.privateBytes, before.privateBytes + 2 * 1024 * 1024);
   }
@@ -64,7 +78,15 @@ class SerialFault : public ::testing::Test {
     for (int attempt = 0; attempt < 3; ++attempt) {
       if (Suspended()) CDriverSetSuspended(dll->driver, 0);
       CDriverWriteTextCells(dll->driver, text.data(), 40);
-      if (PumpUntil([&] { return sim.LastFrame() == ExpectedFrame(text); }, 5000))
+      // The status cells hold whatever the last WriteAllCells put there.
+      const Bytes expected = ExpectedFrame(text);
+      if (PumpUntil(
+              [&] {
+                const Bytes frame = sim.LastFrame();
+                return frame.size() == expected.size() &&
+                       std::equal(frame.begin() + 2, frame.end(), expected.begin() + 2);
+              },
+              5000))
         return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure() << "the display never showed the last write";
@@ -73,6 +95,7 @@ class SerialFault : public ::testing::Test {
   SimControl sim;
   LoadedDriver* dll = nullptr;
   Resources before;
+  int sessions = 1;
 };
 
 TEST_F(SerialFault, DisplayVanishesAndComesBack) {
@@ -162,6 +185,58 @@ TEST_F(SerialFault, AcknowledgementsLateBy399And401Ms) {
   EXPECT_TRUE(RecoverAndShow(Cells(0x71)));
   LateAcknowledgements(*this, sim, *dll, 401, false);
   EXPECT_TRUE(RecoverAndShow(Cells(0x72)));
+}
+
+TEST_F(SerialFault, CallsInAnyOrderWhileTwoThreadsWrite) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> accepted{0};
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 2; ++t) {
+    writers.emplace_back([&, t] {
+      const Bytes cells = Cells(static_cast<uint8_t>(0x10 * t));
+      while (!stop) {
+        accepted += CDriverWriteTextCells(dll->driver, cells.data(), 40) != 0;
+        CDriverWriteAllCells(dll->driver, cells.data(), 40);
+        Sleep(1);
+      }
+    });
+  }
+  sessions = 4;
+  std::mt19937 random(77);
+  const int steps = std::getenv("ZOL_E2E_SOAK") != nullptr ? 40 : 12;
+  for (int i = 0; i < steps; ++i) {
+    const DWORD start = GetTickCount();
+    const unsigned step = random() % 5;
+    int result = 0;
+    switch (step) {
+      case 0:
+        result = Open();
+        break;
+      case 1:
+        CDriverClose(dll->driver);
+        break;
+      case 2:
+        result = CDriverSetSuspended(dll->driver, 1);
+        break;
+      case 3:
+        result = CDriverSetSuspended(dll->driver, 0);
+        break;
+      default:
+        PumpFor(300);
+        break;
+    }
+    std::printf("[ orders ] %s -> %d in %lu ms\n",
+                (const char*[]){"Open", "Close", "Suspend", "Resume", "Pause"}[step], result,
+                static_cast<unsigned long>(GetTickCount() - start));
+    EXPECT_LT(GetTickCount() - start, 30000u) << "step " << i;
+    PumpFor(50);
+  }
+  stop = true;
+  for (std::thread& writer : writers) writer.join();
+  std::printf("[ orders ] %d steps, %d writes accepted\n", steps, accepted.load());
+  CDriverClose(dll->driver);
+  ASSERT_TRUE(Open());
+  EXPECT_TRUE(RecoverAndShow(Cells(0x44)));
 }
 
 }  // namespace
