@@ -10,8 +10,8 @@ if [ ! -f "$WINEPREFIX/.zol-ready" ]; then
   (
     flock 9
     if [ ! -f "$WINEPREFIX/.zol-ready" ]; then
-      wineboot -i >/dev/null 2>&1 || true
-      wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+      env -u WINEDLLOVERRIDES wineboot -i >/dev/null 2>&1 || true
+      env -u WINEDLLOVERRIDES wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
       wineserver -w || true
       touch "$WINEPREFIX/.zol-ready"
     fi

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the native and the Windows presets and runs every test: native unit tests under
-# ASan/UBSan, the Windows tests under Wine, and each fuzz target for a short time.
+# ASan/UBSan, the Windows tests under Wine, the demo's check (scripts/demo.sh --check) and
+# each fuzz target for a short time.
 # Installs what is missing on a fresh Debian machine first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -27,6 +28,19 @@ echo "== windows build (mingw-w64), tests under Wine =="
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 run_ctest windows
+
+run_demo_check() {
+  local name=$1 log=build/$1.log
+  shift
+  if scripts/demo.sh --check --no-build "$@" 2>&1 | tee "$log"; then :; else status=1; fi
+  local result
+  result=$(grep -E '^demo: [0-9]+ passed' "$log" | tail -n 1 | sed 's/^demo: //' || true)
+  summary+=("$name: ${result:-did not finish}")
+}
+echo "== demo check: zolhost and zol.dll under Wine against the virtual display =="
+run_demo_check demo
+echo "== demo check, the USB (HID) model through the bridge =="
+run_demo_check demo-hid --hid
 
 if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzz targets (clang, libFuzzer, short runs) =="

@@ -104,8 +104,8 @@ void ConnectionManager::PollLink() {
 }
 
 void ConnectionManager::PollHid() {
-  // A lost display is searched for every tick and taken back without a handshake; when it is
-  // found again it gets the driver's cells, which it lost with the connection.
+  // A lost display is searched for every tick and taken back without a handshake. It comes
+  // back blank, so it gets the cell buffer at once rather than at the host's next write.
   if (!hid_.DeviceOpen()) {
     if (hid_.FindHidDisplay() != kHidNone) cells_.ResendCells();
     return;
@@ -118,8 +118,8 @@ void ConnectionManager::PollHid() {
   }
   if (ack_.ackPending != 0) {
     if (clock_.Now() - ack_.lastFrameTick > kHidAckTimeoutMs) {
-      // Closed without the blank that Disconnect queues: it would run behind the resent
-      // cells and leave the display that comes back blank.
+      // Reconnect without the clear that Disconnect queues: it would run after the resend
+      // below and leave the display blank while the host believes its text is shown.
       hid_.CloseDevice();
       ack_.ackPending = 0;
       hid_.DropQueue();

@@ -3,9 +3,9 @@
 // Commands are thread messages kCommandMessageBase + code posted to the worker thread, the
 // payload (a zero-terminated copy the poster made) in the first parameter and the value in the
 // second. One manual-reset completion event is set when the thread is ready and after every
-// command; every post resets it first. A caller that waits also hands a wait ticket along with
-// its command and resumes only once that very command has run, so Open judges the connect it
-// posted and not a poll tick that happened to finish first.
+// command; every post that waits resets it first. A caller that waits also hands a wait ticket
+// along with its command and resumes only once that very command has run, so Open judges the
+// connect it posted and not a poll tick that happened to finish first.
 #include <cstdlib>
 #include <cstring>
 
@@ -131,7 +131,11 @@ int32_t CBrailleSampleDriver::PostCommand(CommandCode code, const void* data, ui
     if (!payload) return 0;
   }
   const uint32_t ticket = wait ? lastWaitTicket.fetch_add(1) + 1 : 0;
-  if (HANDLE event = completionEvent.load()) ResetEvent(event);
+  // Only a waiting caller needs the event re-armed (its ticket tells its own command from
+  // others); the writes the host streams skip the extra call into the system.
+  if (wait) {
+    if (HANDLE event = completionEvent.load()) ResetEvent(event);
+  }
 
   BOOL posted = FALSE;
   commandPosts.Enter();

@@ -11,11 +11,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <deque>
 #include <fstream>
 #include <string>
 #include <thread>
 
+#include "console_io.h"
 #include "pty_endpoint.h"
 #include "sim/serial_display.h"
 #include "sim/serial_display_commands.h"
@@ -24,6 +26,8 @@ namespace {
 
 using zol::sim::SerialDisplay;
 using zol::sim::SerialDisplayCommands;
+using zol::tools::LineReader;
+using zol::tools::SteadyClock;
 
 constexpr int kPollMs = 5;
 
@@ -32,26 +36,13 @@ void RequestStop(int) {
   stopRequested = 1;
 }
 
-// Milliseconds since the program started.
-class SteadyClock : public zol::Clock {
- public:
-  uint32_t Now() override {
-    return static_cast<uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                     std::chrono::steady_clock::now() - start_)
-                                     .count());
-  }
-  void Sleep(uint32_t ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
- private:
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
-};
-
 struct Options {
   std::string linkPath;
   std::string pathFile;
   std::string scriptFile;
   bool readStdin = true;
   bool printSent = true;
+  bool stamp = false;
   long timeoutSeconds = 0;
   std::deque<std::string> setupCommands;  // from the behaviour options, run first
 };
@@ -77,6 +68,8 @@ void PrintUsage() {
       "  --no-identify      do not answer identify requests\n"
       "  --ack POLICY       all | none | drop:N | delay:MS for display frames\n"
       "  --quiet-tx         do not print the packets the display sends\n"
+      "  --stamp            begin each rx and tx line with \"@RAW MONO \": the times in\n"
+      "                     nanoseconds on CLOCK_MONOTONIC_RAW and CLOCK_MONOTONIC\n"
       "  --help             this text\n"
       "\n%s",
       SerialDisplayCommands::Help());
@@ -100,6 +93,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     } else if (arg == "--script" && value(&options->scriptFile)) {
     } else if (arg == "--no-stdin") {
       options->readStdin = false;
+    } else if (arg == "--stamp") {
+      options->stamp = true;
     } else if (arg == "--quiet-tx") {
       options->printSent = false;
     } else if (arg == "--timeout" && value(&v)) {
@@ -124,38 +119,21 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   return true;
 }
 
-// Collects complete lines from a non-blocking descriptor.
-class LineReader {
- public:
-  // False at the end of the input.
-  bool ReadFrom(int fd, std::deque<std::string>* lines) {
-    char chunk[1024];
-    const ssize_t n = read(fd, chunk, sizeof chunk);
-    if (n == 0) {
-      if (!partial_.empty()) lines->push_back(partial_);
-      partial_.clear();
-      return false;
-    }
-    if (n < 0) return errno == EAGAIN || errno == EINTR;
-    for (ssize_t i = 0; i < n; ++i) {
-      if (chunk[i] == '\n') {
-        lines->push_back(partial_);
-        partial_.clear();
-      } else if (chunk[i] != '\r') {
-        partial_ += chunk[i];
-      }
-    }
-    return true;
-  }
-
- private:
-  std::string partial_;
-};
-
 void PrintLine(const std::string& line) {
   std::fputs(line.c_str(), stdout);
   std::fputc('\n', stdout);
   std::fflush(stdout);
+}
+
+// "@RAW MONO " in nanoseconds, for timing packets against another program's clock.
+std::string Stamp() {
+  timespec raw{}, mono{};
+  clock_gettime(CLOCK_MONOTONIC_RAW, &raw);
+  clock_gettime(CLOCK_MONOTONIC, &mono);
+  auto ns = [](const timespec& t) {
+    return std::to_string(static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec);
+  };
+  return "@" + ns(raw) + " " + ns(mono) + " ";
 }
 
 }  // namespace
@@ -199,11 +177,13 @@ int main(int argc, char** argv) {
 
   SteadyClock clock;
   SerialDisplay display(clock);
-  display.SetReceiveListener(
-      [](const zol::sim::SerialPacketRecord& r) { PrintLine(zol::sim::FormatReceived(r)); });
+  const bool stamp = options.stamp;
+  display.SetReceiveListener([stamp](const zol::sim::SerialPacketRecord& r) {
+    PrintLine((stamp ? Stamp() : std::string()) + zol::sim::FormatReceived(r));
+  });
   if (options.printSent) {
-    display.SetSendListener([](uint8_t type, const std::vector<uint8_t>& data) {
-      PrintLine(zol::sim::FormatSent(type, data));
+    display.SetSendListener([stamp](uint8_t type, const std::vector<uint8_t>& data) {
+      PrintLine((stamp ? Stamp() : std::string()) + zol::sim::FormatSent(type, data));
     });
   }
   SerialDisplayCommands interpreter(display, clock, PrintLine);

@@ -1,0 +1,250 @@
+#!/usr/bin/env bash
+# The driver end to end with nothing but this machine: a virtual braille display on a pty,
+# linked as a COM port of the project's Wine prefix, and the test host zolhost driving
+# build/windows/bin/zol.dll against it.
+#   scripts/demo.sh                the scripted demo, both sides' output labelled
+#   scripts/demo.sh --check        the same, then check what each side saw; exit 1 on a miss
+#   scripts/demo.sh --interactive  both sides open for you to type into (tmux when present)
+#   scripts/demo.sh --hid          the display as the 40-cell USB model instead of on the
+#                                  serial port (a bridge under Wine serves its device file)
+#   scripts/demo.sh --no-build     skip setup and build (with any of the above)
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+
+mode=demo
+build=1
+kind=serial
+for arg in "$@"; do
+  case "$arg" in
+    --check) mode=check ;;
+    --interactive) mode=interactive ;;
+    --no-build) build=0 ;;
+    --hid) kind=hid ;;
+    -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) echo "demo.sh: unknown argument $arg (see --help)" >&2; exit 2 ;;
+  esac
+done
+
+if [ $build -eq 1 ]; then
+  scripts/setup.sh
+  echo "== building (native and windows presets) =="
+  mkdir -p build
+  { cmake --preset native && cmake --build --preset native -j 2 &&
+    cmake --preset windows && cmake --build --preset windows -j 2; } >build/demo-build.log 2>&1 || {
+    cat build/demo-build.log; echo "demo: the build failed" >&2; exit 1; }
+fi
+
+display_exe=$root/build/native/bin/virtual_display
+host_exe=$root/build/windows/bin/zolhost.exe
+driver=$root/build/windows/bin/zol.dll
+for file in "$display_exe" "$host_exe" "$driver"; do
+  [ -f "$file" ] || { echo "demo: $file is missing (build first)" >&2; exit 1; }
+done
+wine_run=$root/cmake/wine-run.sh
+prefix=${ZOL_WINEPREFIX:-$root/build/wineprefix}
+# Creates the prefix on first use.
+[ -f "$prefix/.zol-ready" ] || "$wine_run" "$host_exe" --help >/dev/null 2>&1 || true
+mkdir -p "$prefix/dosdevices"
+# A Wine server of our own for the run, silent and gone 20 s after the last program: otherwise
+# the first Wine program starts it with that program's output, which it then holds open.
+WINEPREFIX="$prefix" wineserver -p20 </dev/null >/dev/null 2>&1 || true
+
+# A COM number nobody links to now (a dangling link is free again).
+com=""
+for n in $(seq 60 99); do
+  link=$prefix/dosdevices/com$n
+  if [ ! -e "$link" ] && [ ! -L "$link" ] || { [ -L "$link" ] && [ ! -e "$link" ]; }; then
+    com=$n
+    break
+  fi
+done
+[ -n "$com" ] || { echo "demo: no free COM port among COM60-COM99" >&2; exit 1; }
+link=$prefix/dosdevices/com$com
+driver_win="Z:${driver//\//\\}"
+host_dir=$root/build/windows/bin
+display_args=()
+host_env=()
+if [ "$kind" = hid ]; then
+  # zolhost and zol.dll beside the test-only hid.dll and setupapi.dll, which present the
+  # bridge's pipe as the display's HID interface; only this directory's programs load them.
+  host_dir=$root/build/demo-hid
+  mkdir -p "$host_dir"
+  for file in "$host_exe" "$driver" "$root/build/windows/bin/hidsim/hid.dll" \
+    "$root/build/windows/bin/hidsim/setupapi.dll"; do
+    cp -f "$file" "$host_dir/" || { echo "demo: $file is missing (build first)" >&2; exit 1; }
+  done
+  driver_win="Z:${host_dir//\//\\}\\zol.dll"
+  pipe="\\\\.\\pipe\\zol-demo-$$"
+  display_args=(--hid40)
+  host_env=(env WINEDLLOVERRIDES=hid,setupapi=n,b "ZOL_HIDSIM_DEVICES=$pipe|4d8|abd7|f100|9|9")
+  bridge_cmd=("$wine_run" "$root/build/windows/bin/vdisplay_hid_bridge.exe" --port "COM$com"
+    --pipe "$pipe" --timeout 900)
+fi
+host_exe=$host_dir/zolhost.exe
+
+if [ "$mode" = interactive ]; then
+  display_cmd=("$display_exe" --link "$link" "${display_args[@]}")
+  host_cmd=("${host_env[@]}" "$wine_run" "$host_exe" --driver "$driver_win" --port "COM$com")
+  if [ "$kind" = hid ] && ! { command -v tmux >/dev/null && [ -t 0 ]; }; then
+    echo "The HID model needs the bridge as well; run it in a third terminal before the host:"
+    echo "  $(printf '%q ' "${bridge_cmd[@]}")"
+  fi
+  if command -v tmux >/dev/null && [ -t 0 ]; then
+    session=zol-demo-$$
+    tmux new-session -d -s "$session" "$(printf '%q ' "${display_cmd[@]}"); read -rp 'display ended; Enter closes this pane'"
+    sleep 1
+    if [ "$kind" = hid ]; then
+      tmux split-window -v -l 4 -t "$session" "$(printf '%q ' "${bridge_cmd[@]}"); read -rp 'bridge ended; Enter closes this pane'"
+      sleep 3
+    fi
+    tmux split-window -v -t "$session":0.0 "$(printf '%q ' "${host_cmd[@]}"); read -rp 'host ended; Enter closes this pane'"
+    tmux select-pane -t "$session":0.0
+    echo "Top pane: the virtual display (type help; F1, cell 5, chord 125, type hello, quit)."
+    echo "Bottom pane: zolhost (type help; write Hello, clear, quit). Ctrl-b o moves between panes."
+    tmux attach -t "$session"
+  else
+    cat <<TEXT
+The virtual display runs here, linked as COM$com. In a second terminal, start the host:
+
+  $(printf '%q ' "${host_cmd[@]}")
+
+Then type host commands there (help; write Hello, braille!; clear; quit) and display commands
+here (help; F1; cell 5; chord 125; type hello; show; quit).
+TEXT
+    "${display_cmd[@]}"
+  fi
+  exit 0
+fi
+
+logs=$(mktemp -d "${TMPDIR:-/tmp}/zol-demo.XXXXXX")
+display_pid=""
+bridge_pid=""
+finish() {
+  for pid in "$display_pid" "$bridge_pid"; do
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+      kill -TERM "$pid" 2>/dev/null
+      wait "$pid" 2>/dev/null
+    fi
+  done
+  rm -rf "$logs"
+}
+trap finish EXIT
+
+suffix=""
+[ "$kind" = hid ] && suffix=-hid
+echo "== demo: virtual display ($kind) on COM$com, zolhost with $driver =="
+"$display_exe" --link "$link" "${display_args[@]}" --script "scripts/demo/display$suffix.script" \
+  --no-stdin --timeout 600 \
+  >"$logs/display.log" 2>&1 &
+display_pid=$!
+# The display's lines, labelled, as they come; ends once the display has ended.
+tail -n +1 -f --pid="$display_pid" "$logs/display.log" | sed -u 's/^/display: /' &
+label_pid=$!
+for _ in $(seq 200); do
+  grep -qx ready "$logs/display.log" 2>/dev/null && break
+  kill -0 "$display_pid" 2>/dev/null || break
+  sleep 0.1
+done
+if ! grep -qx ready "$logs/display.log" 2>/dev/null; then
+  echo "demo: the virtual display did not start" >&2
+  exit 1
+fi
+
+if [ "$kind" = hid ]; then
+  "${bridge_cmd[@]}" >"$logs/bridge.log" 2>"$logs/bridge.err" &
+  bridge_pid=$!
+  for _ in $(seq 600); do
+    grep -q "bridge ready" "$logs/bridge.log" 2>/dev/null && break
+    kill -0 "$bridge_pid" 2>/dev/null || break
+    sleep 0.1
+  done
+  sed 's/^/bridge:  /' "$logs/bridge.log" | tr -d '\r'
+  grep -q "bridge ready" "$logs/bridge.log" || { echo "demo: the HID bridge did not start" >&2; exit 1; }
+fi
+"${host_env[@]}" "$wine_run" "$host_exe" --driver "$driver_win" --port "COM$com" \
+  --script "scripts/demo/host$suffix.script" >"$logs/host.raw" 2>&1 &
+host_pid=$!
+# Wine's helper processes may keep the output open after zolhost ends: follow the file, not a
+# pipe, and stop with zolhost itself.
+tail -n +1 -f --pid="$host_pid" "$logs/host.raw" | sed -u 's/\r$//; s/^/host:    /' &
+host_label_pid=$!
+wait "$host_pid"
+host_status=$?
+wait "$host_label_pid"
+tr -d '\r' <"$logs/host.raw" >"$logs/host.log"
+sleep 0.5
+kill -TERM "$display_pid" 2>/dev/null
+wait "$display_pid"
+display_status=$?
+display_pid=""
+wait "$label_pid"
+if [ -n "$bridge_pid" ]; then
+  # The display said goodbye on its way out; the bridge ends on that.
+  for _ in $(seq 100); do kill -0 "$bridge_pid" 2>/dev/null || break; sleep 0.1; done
+  wait "$bridge_pid"
+  bridge_status=$?
+  bridge_pid=""
+  sed -n '2,$p' "$logs/bridge.log" | tr -d '\r' | sed 's/^/bridge:  /'
+  grep -a '^vdisplay_hid_bridge:' "$logs/bridge.err" | sed 's/^/bridge:  /'
+  echo "bridge:  exit code $bridge_status"
+fi
+
+if [ "$mode" = demo ]; then
+  [ -L "$link" ] && rm -f "$link"
+  echo "== demo: host exit code $host_status, display exit code $display_status =="
+  [ "$host_status" -eq 0 ] && [ "$display_status" -eq 0 ]
+  exit $?
+fi
+
+# --check: what each side saw, not only how they ended.
+passed=0
+failed=0
+check() {
+  local what=$1
+  shift
+  if "$@"; then
+    passed=$((passed + 1))
+    echo "ok:   $what"
+  else
+    failed=$((failed + 1))
+    echo "FAIL: $what"
+  fi
+}
+has() { grep -qF -- "$2" "$logs/$1.log"; }
+has_line() { grep -qxF -- "$2" "$logs/$1.log"; }
+hello_braille="⡓⠑⠇⠇⠕⠠⠀⠃⠗⠁⠊⠇⠇⠑⠮"
+host_key() { grep -qE "^\[ *[0-9.]+\] key $1 $2\$" "$logs/host.log"; }
+if [ "$kind" = hid ]; then
+  status_cells=""
+  blank_line="cells $(printf '⠀%.0s' $(seq 40))"
+  check "host opened the display with 40 text and 0 status cells" \
+    has host "opened the display: 40 text cells, 0 status cells"
+else
+  status_cells="⠀⠀ │ "
+  blank_line="cells $status_cells$(printf '⠀%.0s' $(seq 40))"
+  check "host opened the display with 40 text and 2 status cells" \
+    has host "opened the display: 40 text cells, 2 status cells"
+fi
+check "display answered the driver's identify request" has display "identify:"
+check "display shows Hello, braille! as Unicode braille" \
+  has display "cells $status_cells$hello_braille⠀"
+check "display reads the text back as Hello, braille!" has_line display "text Hello, braille!"
+check "host's own rendering matches the display's" has host "$hello_braille"
+check "host received F1" host_key F1 0
+check "host received Routing 5 for the key over cell 5" host_key Routing 5
+if [ "$kind" = serial ]; then
+  check "host received STATUS1" host_key STATUS1 0
+  check "host received the chord as KBD125" host_key KBD125 0
+  check "host received typed text as qwerty:hi" host_key "qwerty:hi" 0
+else
+  check "bridge ended when the display did" test "${bridge_status:-1}" -eq 0
+fi
+check "display went blank on clear" has_line display "$blank_line"
+check "display shows Goodbye after suspend and resume" has_line display "text Goodbye"
+check "host ended without a failure (exit code 0)" test "$host_status" -eq 0
+check "display ended cleanly (exit code 0)" test "$display_status" -eq 0
+check "the COM link is gone" test ! -L "$link"
+[ -L "$link" ] && rm -f "$link"
+echo "demo: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]

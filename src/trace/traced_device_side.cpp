@@ -1,0 +1,124 @@
+#include "trace/traced_device_side.h"
+
+namespace zol {
+
+namespace {
+
+const char* LinkName(LinkKind kind) {
+  switch (kind) {
+    case LinkKind::Hid40:
+      return "HID 40-cell";
+    case LinkKind::Hid80:
+      return "HID 80-cell";
+    case LinkKind::Serial:
+      return "serial";
+    default:
+      return "none";
+  }
+}
+
+}  // namespace
+
+TracedDeviceSide::TracedDeviceSide(const Platform& platform, SharedState& shared, HostLink& host,
+                                   DriverControl& control, TraceSink& sink)
+    : clock_(platform.clock),
+      shared_(shared),
+      log_(platform.clock, sink),
+      hidBus_(platform.hidBus, log_),
+      serialPorts_(platform.serialPorts, log_),
+      host_(host, log_),
+      core_(Platform{platform.clock, hidBus_, serialPorts_, platform.shareSection,
+                     platform.keyInjector},
+            shared, host_, control) {}
+
+TracedDeviceSide::LinkSnapshot TracedDeviceSide::Snapshot() {
+  return LinkSnapshot{core_.linkKind(),          core_.hid().DeviceOpen(),
+                      core_.serial().PortOpen(), core_.portSharing().portReleased(),
+                      core_.frameAck(),          core_.serial().serialRetryCount(),
+                      hidBus_.closeCount()};
+}
+
+void TracedDeviceSide::ReportLink(const char* event) {
+  log_.Line("%s: link %s, %d text cells, %d status cells", event, LinkName(core_.linkKind()),
+            shared_.textCellCount.load(), shared_.statusCellCount.load());
+}
+
+void TracedDeviceSide::ReportChanges(const LinkSnapshot& before) {
+  const LinkSnapshot after = Snapshot();
+  if (after.serialRetries > before.serialRetries) {
+    log_.Line("serial acknowledgement time-out (%u in a row)%s", after.serialRetries,
+              after.serialRetries > 3 ? ": suspending the driver" : "");
+  }
+  const bool hidLink = before.kind == LinkKind::Hid40 || before.kind == LinkKind::Hid80;
+  if (hidLink && before.hidOpen && before.ack.ackPending != 0 &&
+      static_cast<uint32_t>(clock_.Now() - before.ack.lastFrameTick) > 1000 &&
+      after.hidCloses != before.hidCloses) {
+    log_.Line("hid acknowledgement time-out: display lost");
+  }
+  if (!before.released && after.released) log_.Line("port released to the sharing program");
+  if (before.released && !after.released) log_.Line("port taken back from the sharing program");
+  if (hidLink && after.hidOpen && (!before.hidOpen || after.hidCloses != before.hidCloses)) {
+    ReportLink("hid display found again");
+  }
+  if (before.serialOpen && !after.serialOpen) log_.Line("serial link closed");
+}
+
+int TracedDeviceSide::Connect(const char* portName) {
+  log_.Line("connect \"%s\"", portName ? portName : "");
+  int result = core_.Connect(portName);
+  ReportLink(result ? "connected" : "no display");
+  log_.Flush();
+  return result;
+}
+
+void TracedDeviceSide::Disconnect() {
+  core_.Disconnect();
+  log_.Line("disconnect");
+  log_.Flush();
+}
+
+void TracedDeviceSide::Suspend(int32_t flag) {
+  log_.Line(flag ? "suspend" : "resume");
+  core_.Suspend(flag);
+  if (!flag) ReportLink("resumed");
+  log_.Flush();
+}
+
+void TracedDeviceSide::WriteText(const uint8_t* dots, int32_t count) {
+  LinkSnapshot before = Snapshot();
+  log_.Line("write text cells: %d", count);
+  core_.WriteText(dots, count);
+  ReportChanges(before);
+  log_.Flush();
+}
+
+void TracedDeviceSide::WriteAll(const uint8_t* dots, int32_t count) {
+  LinkSnapshot before = Snapshot();
+  log_.Line("write all cells: %d", count);
+  core_.WriteAll(dots, count);
+  ReportChanges(before);
+  log_.Flush();
+}
+
+void TracedDeviceSide::Clear() {
+  LinkSnapshot before = Snapshot();
+  log_.Line("clear");
+  core_.Clear();
+  ReportChanges(before);
+  log_.Flush();
+}
+
+void TracedDeviceSide::PollTick() {
+  LinkSnapshot before = Snapshot();
+  core_.PollTick();
+  ReportChanges(before);
+  log_.Flush();
+}
+
+void TracedDeviceSide::Shutdown() {
+  core_.Shutdown();
+  log_.Line("shutdown: every device handle, port and mapping closed");
+  log_.Flush();
+}
+
+}  // namespace zol
