@@ -210,5 +210,32 @@ TEST_F(SerialE2E, PortSharingPublishesReleasesAndTakesThePortBack) {
   CloseHandle(section);
 }
 
+TEST_F(SerialE2E, AnotherProcessBorrowsThePortAndGivesItBack) {
+  ASSERT_TRUE(Open(sim.com()));
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  std::string command(self);
+  command =
+      "\"" + command.substr(0, command.find_last_of("\\/")) + "\\share_borrower.exe\" " + sim.com();
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  const size_t mark = sim.Mark();
+  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process));
+  // The driver's keys and connects need this thread's messages while the borrower works.
+  EXPECT_TRUE(
+      PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, 60000));
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(exitCode, 0u);
+  // The borrower's own request while the port was lent, then the driver's after taking it back.
+  EXPECT_TRUE(sim.WaitFor(mark, "rx IDENTIFY", 2));
+  const Bytes text = HostCells(40, 0x19);
+  EXPECT_EQ(WriteTextAndWait(text).size(), 42u) << "the driver writes again";
+}
+
 }  // namespace
 }  // namespace zol::e2e
