@@ -45,7 +45,8 @@ class ConnectionManager : public PortUser {
   // Closes every device handle and the port without queuing anything (worker thread ending).
   void CloseAll();
   // The poll tick after port sharing: nothing while connecting or suspended. HID: searches
-  // every tick while the device is lost (no handshake), then handles one input report, or
+  // every tick while the device is lost (no handshake; found again, it gets the cells resent),
+  // then handles one input report, or
   // after more than 1000 ms without acknowledgement closes the device, drops the waiting
   // frames, searches and resends the cells, or sends the next waiting frame. Serial: reads up
   // to 80 bytes, counts an acknowledgement missing for more than 400 ms (the fourth in a row

@@ -74,6 +74,9 @@ int32_t CBrailleSampleDriver::OpenSession(const char* portName, IBrailleHost* ne
     return 0;
   }
 
+  // A suspension left from before (the host's, or the driver's own after lost
+  // acknowledgements, followed by Close) would keep the connect from sending anything.
+  shared.suspended.store(0);
   lastConnectResult.store(0);
   const size_t nameLength = portName ? std::strlen(portName) : 0;
   PostCommand(CMD_CONNECT, portName, static_cast<uint32_t>(nameLength), true);
@@ -91,7 +94,6 @@ int32_t CBrailleSampleDriver::OpenSession(const char* portName, IBrailleHost* ne
   DestroyHiddenWindow();
   CreateHiddenWindow();
   opened.store(1);
-  shared.suspended.store(0);
   return 1;
 }
 

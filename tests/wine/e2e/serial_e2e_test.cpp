@@ -1,0 +1,241 @@
+// zol.dll end to end on the serial link: a plain-C host drives the driver through its slots,
+// and the simulated serial display on a pty plays the device.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace zol::e2e {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Host patterns whose device patterns are first, first + 1, ...
+Bytes HostCells(size_t count, uint8_t first) {
+  Bytes cells(count);
+  for (size_t i = 0; i < count; ++i) cells[i] = HostPattern(static_cast<uint8_t>(first + i));
+  return cells;
+}
+Bytes DeviceCells(const Bytes& host) {
+  Bytes device;
+  for (uint8_t b : host) device.push_back(DevicePattern(b));
+  return device;
+}
+
+int ComNumber(const std::string& com) {
+  return std::atoi(com.c_str() + 3);
+}
+
+class SerialE2E : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim.ok()) << "run through run_with_sim_control.sh";
+    ASSERT_TRUE(dll.ok());
+    sim.Send("identify 40 2");
+    sim.Send("ack all");
+    sim.Send("identify on");
+  }
+
+  bool Open(const std::string& port) {
+    return CDriverOpen(dll.driver, port.c_str(), dll.host, "", "") == 1;
+  }
+  // Writes text cells and waits for the frame that carries them; returns its data.
+  Bytes WriteTextAndWait(const Bytes& cells) {
+    const size_t mark = sim.Mark();
+    if (CDriverWriteTextCells(dll.driver, cells.data(), static_cast<int32_t>(cells.size())) == 0)
+      return {};
+    if (!sim.WaitFor(mark, "rx CELLS")) return {};
+    return HexBytesAfter(sim.LinesSince(mark, "rx CELLS").back(), "rx CELLS");
+  }
+  // Writes every few hundred ms until the driver refuses the write; the number of writes.
+  int WriteUntilSuspended(int limit, DWORD spacingMs) {
+    const Bytes cells = HostCells(40, 1);
+    for (int i = 1; i <= limit; ++i) {
+      if (CDriverWriteTextCells(dll.driver, cells.data(), 40) == 0) return i;
+      PumpFor(spacingMs);
+    }
+    return 0;
+  }
+
+  SimControl sim;
+  LoadedDriver dll;
+};
+
+TEST_F(SerialE2E, WritesArriveInDeviceOrderAndKeysReachTheOpeningThread) {
+  CDriverClose(dll.driver);  // before any Open: returns at once
+  std::string lower = sim.com();
+  for (char& c : lower) c = static_cast<char>(tolower(c));
+  ASSERT_TRUE(Open(lower));
+  EXPECT_EQ(CDriverGetTextCellCount(dll.driver), 40);
+  EXPECT_EQ(CDriverGetStatusCellCount(dll.driver), 2);
+
+  const Bytes text = HostCells(40, 1);
+  Bytes expected = {0, 0};
+  for (uint8_t b : DeviceCells(text)) expected.push_back(b);
+  EXPECT_EQ(WriteTextAndWait(text), expected) << "status cells first, text cells after them";
+
+  const Bytes all = HostCells(42, 0x81);
+  EXPECT_EQ(WriteTextAndWait({}), Bytes{}) << "a write of no cells is refused";
+  size_t mark = sim.Mark();
+  ASSERT_NE(CDriverWriteAllCells(dll.driver, all.data(), 42), 0);
+  ASSERT_TRUE(sim.WaitFor(mark, "rx CELLS"));
+  EXPECT_EQ(HexBytesAfter(sim.LinesSince(mark, "rx CELLS").back(), "rx CELLS"), DeviceCells(all));
+
+  sim.Send("key F1");
+  sim.Send("route 5");
+  sim.Send("route 1");
+  sim.Send("route 0x86");
+  sim.Send("key SLDN");
+  sim.Send("text hi");
+  ASSERT_TRUE(PumpUntil([&] { return CHostKeyCount(dll.host) >= 6; }));
+  const struct {
+    const char* name;
+    int32_t value;
+  } keys[] = {{"F1", 0},       {"Routing", 3}, {"STATUS1", 0},
+              {"Routing2", 4}, {"SLDN", 0},    {"qwerty:hi", 0}};
+  for (int i = 0; i < 6; ++i) {
+    EXPECT_STREQ(CHostKeyName(dll.host, i), keys[i].name);
+    EXPECT_EQ(CHostKeyValue(dll.host, i), keys[i].value) << keys[i].name;
+    EXPECT_EQ(CHostKeyThread(dll.host, i), GetCurrentThreadId()) << keys[i].name;
+    EXPECT_EQ(CHostKeyDriver(dll.host, i), dll.driver);
+  }
+
+  CDriverClose(dll.driver);
+  mark = sim.Mark();
+  EXPECT_EQ(CDriverWriteTextCells(dll.driver, text.data(), 40), 0);
+  sim.Send("key F2");
+  PumpFor(1500);
+  EXPECT_TRUE(sim.LinesSince(mark, "rx ").empty()) << "nothing is sent after Close";
+  EXPECT_EQ(FindKey(dll.host, "F2"), -1) << "no key after Close";
+  CDriverClose(dll.driver);
+
+  // Open again on the same display: it identifies once more and shows the next write, with
+  // the status cells the driver kept from before.
+  mark = sim.Mark();
+  ASSERT_TRUE(Open(sim.com()));
+  EXPECT_TRUE(sim.WaitFor(mark, "rx IDENTIFY"));
+  expected[0] = DevicePattern(all[0]);
+  expected[1] = DevicePattern(all[1]);
+  EXPECT_EQ(WriteTextAndWait(text), expected);
+}
+
+TEST_F(SerialE2E, EightyCellDisplayWithFourStatusCells) {
+  sim.Send("identify 80 4");
+  ASSERT_TRUE(Open(sim.com()));
+  EXPECT_EQ(CDriverGetTextCellCount(dll.driver), 80);
+  EXPECT_EQ(CDriverGetStatusCellCount(dll.driver), 4);
+  EXPECT_EQ(CDriverGetTotalCellCount(dll.driver), 84);
+  const Bytes text = HostCells(80, 1);
+  Bytes expected = {0, 0, 0, 0};
+  const Bytes device = DeviceCells(text);
+  expected.insert(expected.end(), device.begin(), device.begin() + 38);
+  EXPECT_EQ(WriteTextAndWait(text), expected) << "the serial frame carries the first 42 cells";
+  sim.Send("route 5");
+  ASSERT_TRUE(PumpUntil([&] { return CHostKeyCount(dll.host) >= 1; }));
+  EXPECT_STREQ(CHostKeyName(dll.host, 0), "Routing");
+  EXPECT_EQ(CHostKeyValue(dll.host, 0), 5) << "no status shift unless there are 2 status cells";
+}
+
+TEST_F(SerialE2E, FourMissingAcknowledgementsSuspendAndResumingRecovers) {
+  ASSERT_TRUE(Open(sim.com()));
+  sim.Send("ack none");
+  const int writes = WriteUntilSuspended(12, 700);
+  EXPECT_GE(writes, 5) << "the first four frames go out";
+  ASSERT_NE(writes, 0) << "the driver never suspended itself";
+  EXPECT_EQ(CDriverClearDisplay(dll.driver), 0);
+
+  sim.Send("ack all");
+  const size_t mark = sim.Mark();
+  EXPECT_EQ(CDriverSetSuspended(dll.driver, 0), 1);
+  EXPECT_TRUE(sim.WaitFor(mark, "rx IDENTIFY")) << "the display identifies again";
+  const Bytes text = HostCells(40, 0x41);
+  const Bytes frame = WriteTextAndWait(text);
+  ASSERT_EQ(frame.size(), 42u);
+  EXPECT_EQ(Bytes(frame.begin() + 2, frame.end()), DeviceCells(text));
+}
+
+TEST_F(SerialE2E, ClosedWhileSuspendedItOpensAgain) {
+  ASSERT_TRUE(Open(sim.com()));
+  EXPECT_EQ(CDriverSetSuspended(dll.driver, 1), 1);
+  CDriverClose(dll.driver);
+  const size_t mark = sim.Mark();
+  const DWORD start = GetTickCount();
+  ASSERT_TRUE(Open(sim.com())) << "after " << GetTickCount() - start << " ms";
+  EXPECT_TRUE(sim.WaitFor(mark, "rx IDENTIFY"));
+  const Bytes text = HostCells(40, 0x0F);
+  EXPECT_EQ(WriteTextAndWait(text).size(), 42u) << "writes are accepted again";
+}
+
+TEST_F(SerialE2E, PortSharingPublishesReleasesAndTakesThePortBack) {
+  HANDLE section =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 255, "kt316sharemem");
+  ASSERT_NE(section, nullptr);
+  auto* word = static_cast<volatile int32_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 255));
+  ASSERT_NE(word, nullptr);
+  sim.Send("identify 40 2 7 9");
+  ASSERT_TRUE(Open(sim.com()));
+  const int32_t com = ComNumber(sim.com());
+  EXPECT_TRUE(PumpUntil([&] { return word[0] == com; })) << "the COM number is published";
+
+  word[0] = 101;
+  ASSERT_TRUE(PumpUntil([&] { return word[0] == 102; }, 5000));
+  EXPECT_EQ(word[1], 7);
+  EXPECT_EQ(word[2], 9);
+  size_t mark = sim.Mark();
+  const Bytes text = HostCells(40, 3);
+  CDriverWriteTextCells(dll.driver, text.data(), 40);
+  word[0] = 55;  // below 200: left alone while the port is lent
+  PumpFor(1500);
+  EXPECT_TRUE(sim.LinesSince(mark, "rx ").empty()) << "the driver leaves a lent port alone";
+  EXPECT_EQ(word[0], 55);
+
+  mark = sim.Mark();
+  word[0] = 200;
+  EXPECT_TRUE(PumpUntil([&] { return word[0] == 0 || word[0] == com; }, 5000));
+  EXPECT_TRUE(sim.WaitFor(mark, "rx IDENTIFY")) << "the driver takes the port back";
+  const Bytes frame = WriteTextAndWait(text);
+  ASSERT_EQ(frame.size(), 42u);
+  EXPECT_EQ(Bytes(frame.begin() + 2, frame.end()), DeviceCells(text));
+  EXPECT_TRUE(PumpUntil([&] { return word[0] == com; }, 5000)) << "and publishes it again";
+
+  CDriverClose(dll.driver);
+  word[0] = 101;
+  PumpFor(1000);
+  EXPECT_EQ(word[0], 101) << "a closed driver no longer serves the block";
+  UnmapViewOfFile(const_cast<int32_t*>(word));
+  CloseHandle(section);
+}
+
+TEST_F(SerialE2E, AnotherProcessBorrowsThePortAndGivesItBack) {
+  ASSERT_TRUE(Open(sim.com()));
+  char self[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, self, sizeof self);
+  std::string command(self);
+  command =
+      "\"" + command.substr(0, command.find_last_of("\\/")) + "\\share_borrower.exe\" " + sim.com();
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  const size_t mark = sim.Mark();
+  ASSERT_TRUE(CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process));
+  // The driver's keys and connects need this thread's messages while the borrower works.
+  EXPECT_TRUE(
+      PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, 60000));
+  DWORD exitCode = 1;
+  GetExitCodeProcess(process.hProcess, &exitCode);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_EQ(exitCode, 0u);
+  // The borrower's own request while the port was lent, then the driver's after taking it back.
+  EXPECT_TRUE(sim.WaitFor(mark, "rx IDENTIFY", 2));
+  const Bytes text = HostCells(40, 0x19);
+  EXPECT_EQ(WriteTextAndWait(text).size(), 42u) << "the driver writes again";
+}
+
+}  // namespace
+}  // namespace zol::e2e

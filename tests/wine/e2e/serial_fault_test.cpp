@@ -1,0 +1,242 @@
+// Faults on the serial link through zol.dll: the display vanishing and coming back, noise from
+// the display, lost and late acknowledgements. Each run must end with every call returned, no
+// thread, handle or notable memory left behind, and the display showing the last write.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "e2e_support.h"
+
+namespace zol::e2e {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Cells(uint8_t first) {
+  Bytes cells(40);
+  for (size_t i = 0; i < cells.size(); ++i) cells[i] = HostPattern(static_cast<uint8_t>(first + i));
+  return cells;
+}
+Bytes ExpectedFrame(const Bytes& text) {
+  Bytes frame = {0, 0};
+  for (uint8_t b : text) frame.push_back(DevicePattern(b));
+  return frame;
+}
+
+class SerialFault : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(sim.ok()) << "run through run_with_sim_control.sh";
+    sim.Send("identify 40 2");
+    sim.Send("ack all");
+    // A first connection settles what Wine keeps for the process once a serial port, the HID
+    // enumeration and a window were used; later sessions must leave nothing behind.
+    static bool warmedUp = false;
+    if (!warmedUp) {
+      LoadedDriver warmUp;
+      CDriverOpen(warmUp.driver, sim.com().c_str(), warmUp.host, "", "");
+      warmedUp = true;
+    }
+    before = MeasureResources();
+    dll = new LoadedDriver;
+    ASSERT_TRUE(dll->ok());
+  }
+  void TearDown() override {
+    const DWORD start = GetTickCount();
+    CDriverClose(dll->driver);
+    const Resources closed = MeasureResources();
+    delete dll;  // and unload
+    std::printf("[ resources ] after Close, before unloading: %s\n", Describe(closed).c_str());
+    const DWORD closeMs = GetTickCount() - start;
+    EXPECT_LT(closeMs, 6000u) << "Close and unload";
+    const Resources after = MeasureResources();
+    std::printf("[ resources ] before: %s; after: %s; close %lu ms\n", Describe(before).c_str(),
+                Describe(after).c_str(), static_cast<unsigned long>(closeMs));
+    // Loading and using the DLL leaves an event and a second handle of the host's own thread
+    // behind, also after unloading (see docs/reliability.md); further sessions without
+    // unloading add nothing (HidE2E.RepeatedOpenWriteCloseLeavesNothingBehind).
+    EXPECT_LE(after.handles, before.handles + 2 * sessions);
+    EXPECT_LE(after.threads, before.threads);
+    EXPECT_LT(after.privateBytes, before.privateBytes + 2 * 1024 * 1024);
+  }
+
+  bool Open() { return CDriverOpen(dll->driver, sim.com().c_str(), dll->host, "", "") == 1; }
+  bool Suspended() {
+    // ClearDisplay is refused only while suspended (otherwise it blanks the display, which
+    // the next write overwrites).
+    return CDriverClearDisplay(dll->driver) == 0;
+  }
+  // Resumes if the driver suspended itself, writes text and waits until the display shows it.
+  ::testing::AssertionResult RecoverAndShow(const Bytes& text) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      if (Suspended()) CDriverSetSuspended(dll->driver, 0);
+      CDriverWriteTextCells(dll->driver, text.data(), 40);
+      // The status cells hold whatever the last WriteAllCells put there.
+      const Bytes expected = ExpectedFrame(text);
+      if (PumpUntil(
+              [&] {
+                const Bytes frame = sim.LastFrame();
+                return frame.size() == expected.size() &&
+                       std::equal(frame.begin() + 2, frame.end(), expected.begin() + 2);
+              },
+              5000))
+        return ::testing::AssertionSuccess();
+    }
+    return ::testing::AssertionFailure() << "the display never showed the last write";
+  }
+
+  SimControl sim;
+  LoadedDriver* dll = nullptr;
+  Resources before;
+  int sessions = 1;
+};
+
+TEST_F(SerialFault, DisplayVanishesAndComesBack) {
+  ASSERT_TRUE(Open());
+  ASSERT_TRUE(RecoverAndShow(Cells(1)));
+  sim.Quit();
+  // Writes into the vanished port go unacknowledged until the driver suspends itself.
+  int writes = 0;
+  while (!Suspended() && writes < 12) {
+    const Bytes text = Cells(static_cast<uint8_t>(writes));
+    CDriverWriteTextCells(dll->driver, text.data(), 40);
+    ++writes;
+    PumpFor(600);
+  }
+  EXPECT_TRUE(Suspended());
+  ASSERT_TRUE(sim.Restart());
+  sim.Send("identify 40 2");
+  EXPECT_TRUE(RecoverAndShow(Cells(0x60)));
+}
+
+TEST_F(SerialFault, NoiseFromTheDisplay) {
+  ASSERT_TRUE(Open());
+  const char* soak = std::getenv("ZOL_E2E_SOAK");
+  const size_t bytes = soak != nullptr ? 64 * 1024 : 8 * 1024;
+  std::mt19937 random(316);
+  for (size_t sent = 0; sent < bytes; sent += 64) {
+    std::string line = "raw";
+    char hex[4];
+    for (int i = 0; i < 64; ++i) {
+      std::snprintf(hex, sizeof hex, " %02X", static_cast<unsigned>(random() & 0xFF));
+      line += hex;
+    }
+    sim.Send(line);
+  }
+  // The driver reads at most 80 bytes a tick; the keys behind the noise arrive once it has
+  // drained. A key may fall into a packet begun by the noise, so several are sent.
+  for (int i = 0; i < 5; ++i) sim.Send("key F9");
+  EXPECT_TRUE(PumpUntil([&] { return FindKey(dll->host, "F9") >= 0; },
+                        static_cast<DWORD>(bytes / 800 * 1000 * 3 + 20000)));
+  EXPECT_TRUE(RecoverAndShow(Cells(0x30)));
+}
+
+TEST_F(SerialFault, EveryAcknowledgementLost) {
+  ASSERT_TRUE(Open());
+  sim.Send("ack none");
+  for (int i = 0; i < 20 && !Suspended(); ++i) {
+    const Bytes text = Cells(static_cast<uint8_t>(i));
+    CDriverWriteTextCells(dll->driver, text.data(), 40);
+    PumpFor(150);
+  }
+  EXPECT_TRUE(Suspended());
+  sim.Send("ack all");
+  EXPECT_TRUE(RecoverAndShow(Cells(0x20)));
+}
+
+// Acknowledgements late by delayMs; the driver waits 400 ms. Writes come faster than the
+// acknowledgements, so frames wait behind them.
+void LateAcknowledgements(SimControl& sim, LoadedDriver& dll, int delayMs, bool mustStayConnected) {
+  sim.Send("ack delay " + std::to_string(delayMs));
+  int suspensions = 0;
+  for (int i = 0; i < 12; ++i) {
+    if (CDriverClearDisplay(dll.driver) == 0) {
+      ++suspensions;
+      CDriverSetSuspended(dll.driver, 0);
+    }
+    const Bytes text = Cells(static_cast<uint8_t>(i * 3));
+    CDriverWriteTextCells(dll.driver, text.data(), 40);
+    PumpFor(250);
+  }
+  std::printf("[ late acks ] %d ms: %d suspensions\n", delayMs, suspensions);
+  if (mustStayConnected) {
+    EXPECT_EQ(suspensions, 0);
+  }
+}
+
+TEST_F(SerialFault, AcknowledgementsLateBy350Ms) {
+  ASSERT_TRUE(Open());
+  LateAcknowledgements(sim, *dll, 350, true);
+  EXPECT_TRUE(RecoverAndShow(Cells(0x70)));
+}
+
+TEST_F(SerialFault, AcknowledgementsLateBy399And401Ms) {
+  ASSERT_TRUE(Open());
+  LateAcknowledgements(sim, *dll, 399, false);
+  EXPECT_TRUE(RecoverAndShow(Cells(0x71)));
+  LateAcknowledgements(sim, *dll, 401, false);
+  EXPECT_TRUE(RecoverAndShow(Cells(0x72)));
+}
+
+TEST_F(SerialFault, CallsInAnyOrderWhileTwoThreadsWrite) {
+  std::atomic<bool> stop{false};
+  std::atomic<int> accepted{0};
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 2; ++t) {
+    writers.emplace_back([&, t] {
+      const Bytes cells = Cells(static_cast<uint8_t>(0x10 * t));
+      while (!stop) {
+        accepted += CDriverWriteTextCells(dll->driver, cells.data(), 40) != 0;
+        CDriverWriteAllCells(dll->driver, cells.data(), 40);
+        Sleep(1);
+      }
+    });
+  }
+  sessions = 4;
+  std::mt19937 random(77);
+  const int steps = std::getenv("ZOL_E2E_SOAK") != nullptr ? 40 : 12;
+  for (int i = 0; i < steps; ++i) {
+    const DWORD start = GetTickCount();
+    const unsigned step = random() % 5;
+    int result = 0;
+    switch (step) {
+      case 0:
+        result = Open();
+        break;
+      case 1:
+        CDriverClose(dll->driver);
+        break;
+      case 2:
+        result = CDriverSetSuspended(dll->driver, 1);
+        break;
+      case 3:
+        result = CDriverSetSuspended(dll->driver, 0);
+        break;
+      default:
+        PumpFor(300);
+        break;
+    }
+    std::printf("[ orders ] %s -> %d in %lu ms\n",
+                (const char*[]){"Open", "Close", "Suspend", "Resume", "Pause"}[step], result,
+                static_cast<unsigned long>(GetTickCount() - start));
+    EXPECT_LT(GetTickCount() - start, 30000u) << "step " << i;
+    PumpFor(50);
+  }
+  stop = true;
+  for (std::thread& writer : writers) writer.join();
+  std::printf("[ orders ] %d steps, %d writes accepted\n", steps, accepted.load());
+  CDriverClose(dll->driver);
+  ASSERT_TRUE(Open());
+  EXPECT_TRUE(RecoverAndShow(Cells(0x44)));
+}
+
+}  // namespace
+}  // namespace zol::e2e
