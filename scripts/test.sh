@@ -22,7 +22,7 @@ run_ctest() {
   else
     status=1
   fi
-  grep -E 'Test +#[0-9]+: .*(Failed|Timeout)' "$log" | sed 's/^/retried: /' || true
+  grep -E 'Test +#[0-9]+: .*\*\*\*(Failed|Timeout)' "$log" | sed 's/^/retried: /' || true
   summary+=("$preset: $(grep -E 'tests passed|tests failed' "$log" | tail -n 1)")
 }
 
