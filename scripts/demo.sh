@@ -46,9 +46,6 @@ prefix=${ZOL_WINEPREFIX:-$root/build/wineprefix}
 # Creates the prefix on first use.
 [ -f "$prefix/.zol-ready" ] || "$wine_run" "$host_exe" --help >/dev/null 2>&1 || true
 mkdir -p "$prefix/dosdevices"
-# A Wine server of our own for the run, silent and gone 20 s after the last program: otherwise
-# the first Wine program starts it with that program's output, which it then holds open.
-WINEPREFIX="$prefix" wineserver -p20 </dev/null >/dev/null 2>&1 || true
 
 # A COM number nobody links to now (a dangling link is free again).
 com=""
