@@ -1,24 +1,17 @@
 // serial_display_sim: the simulated serial display served on a pty, controlled by command
 // lines from a script and standard input, reporting what it receives as lines on standard
 // output. Run with --help for the options and the command language.
-#include <fcntl.h>
-#include <poll.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
-#include <csignal>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <deque>
-#include <fstream>
 #include <string>
-#include <thread>
+#include <utility>
+#include <vector>
 
 #include "console_io.h"
-#include "pty_endpoint.h"
+#include "pty_service.h"
 #include "sim/serial_display.h"
 #include "sim/serial_display_commands.h"
 
@@ -26,24 +19,12 @@ namespace {
 
 using zol::sim::SerialDisplay;
 using zol::sim::SerialDisplayCommands;
-using zol::tools::LineReader;
 using zol::tools::SteadyClock;
 
-constexpr int kPollMs = 5;
-
-volatile std::sig_atomic_t stopRequested = 0;
-void RequestStop(int) {
-  stopRequested = 1;
-}
-
 struct Options {
-  std::string linkPath;
-  std::string pathFile;
-  std::string scriptFile;
-  bool readStdin = true;
+  zol::tools::PtyServiceOptions service;
   bool printSent = true;
   bool stamp = false;
-  long timeoutSeconds = 0;
   std::deque<std::string> setupCommands;  // from the behaviour options, run first
 };
 
@@ -88,17 +69,17 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     if (arg == "--help") {
       PrintUsage();
       std::exit(0);
-    } else if (arg == "--link" && value(&options->linkPath)) {
-    } else if (arg == "--path-file" && value(&options->pathFile)) {
-    } else if (arg == "--script" && value(&options->scriptFile)) {
+    } else if (arg == "--link" && value(&options->service.linkPath)) {
+    } else if (arg == "--path-file" && value(&options->service.pathFile)) {
+    } else if (arg == "--script" && value(&options->service.scriptFile)) {
     } else if (arg == "--no-stdin") {
-      options->readStdin = false;
+      options->service.readStdin = false;
     } else if (arg == "--stamp") {
       options->stamp = true;
     } else if (arg == "--quiet-tx") {
       options->printSent = false;
     } else if (arg == "--timeout" && value(&v)) {
-      options->timeoutSeconds = std::strtol(v.c_str(), nullptr, 10);
+      options->service.timeoutSeconds = std::strtol(v.c_str(), nullptr, 10);
     } else if (arg == "--text" && value(&text)) {
     } else if (arg == "--status" && value(&status)) {
     } else if (arg == "--info1" && value(&info1)) {
@@ -136,44 +117,37 @@ std::string Stamp() {
   return "@" + ns(raw) + " " + ns(mono) + " ";
 }
 
+// The serial display as the pty service drives it.
+class ServedSerialDisplay : public zol::tools::ServedDisplay {
+ public:
+  ServedSerialDisplay(SerialDisplay& display, SerialDisplayCommands& interpreter)
+      : display_(display), interpreter_(interpreter) {}
+
+  void Receive(const uint8_t* bytes, size_t count) override { display_.Receive(bytes, count); }
+  void Transmit(std::string* out) override {
+    uint8_t bytes[4096];
+    for (size_t due; (due = display_.Transmit(bytes, sizeof bytes)) > 0;)
+      out->append(reinterpret_cast<const char*>(bytes), due);
+  }
+  bool Run(const std::string& line) override {
+    return interpreter_.Execute(line) != SerialDisplayCommands::Outcome::kQuit;
+  }
+  bool Busy() override { return interpreter_.Busy(); }
+
+ private:
+  SerialDisplay& display_;
+  SerialDisplayCommands& interpreter_;
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, &options)) return 2;
 
-  std::signal(SIGINT, RequestStop);
-  std::signal(SIGTERM, RequestStop);
-  std::signal(SIGHUP, RequestStop);
-  std::signal(SIGPIPE, SIG_IGN);
-
   std::deque<std::string> commands = options.setupCommands;
-  if (!options.scriptFile.empty()) {
-    std::ifstream script(options.scriptFile);
-    if (!script) {
-      std::fprintf(stderr, "serial_display_sim: cannot read %s\n", options.scriptFile.c_str());
-      return 2;
-    }
-    for (std::string line; std::getline(script, line);) commands.push_back(line);
-  }
-
-  zol::tools::PtyEndpoint pty;
-  if (!pty.Open()) {
-    std::fprintf(stderr, "serial_display_sim: %s\n", pty.error().c_str());
-    return 1;
-  }
-  PrintLine("pty " + pty.slavePath());
-  if (!options.pathFile.empty()) {
-    std::ofstream out(options.pathFile);
-    out << pty.slavePath() << '\n';
-  }
-  if (!options.linkPath.empty()) {
-    if (!pty.Link(options.linkPath)) {
-      std::fprintf(stderr, "serial_display_sim: %s\n", pty.error().c_str());
-      return 1;
-    }
-    PrintLine("link " + options.linkPath);
-  }
+  zol::tools::PtyService service("serial_display_sim", options.service, PrintLine);
+  if (const int failure = service.Start(&commands); failure != 0) return failure;
 
   SteadyClock clock;
   SerialDisplay display(clock);
@@ -187,60 +161,8 @@ int main(int argc, char** argv) {
     });
   }
   SerialDisplayCommands interpreter(display, clock, PrintLine);
-
-  if (options.readStdin) fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
-  bool stdinOpen = options.readStdin;
-  LineReader stdinReader;
-  std::string pendingOut;
+  ServedSerialDisplay served(display, interpreter);
   PrintLine("ready");
-
-  const uint32_t timeoutMs = static_cast<uint32_t>(options.timeoutSeconds) * 1000u;
-  auto transmit = [&] {
-    uint8_t out[4096];
-    const size_t due = display.Transmit(out, sizeof out);
-    pendingOut.append(reinterpret_cast<const char*>(out), due);
-    if (pendingOut.empty()) return;
-    const ssize_t n = write(pty.masterFd(), pendingOut.data(), pendingOut.size());
-    if (n > 0) pendingOut.erase(0, static_cast<size_t>(n));
-  };
-
-  bool quit = false;
-  while (!quit && stopRequested == 0) {
-    if (timeoutMs != 0 && clock.Now() >= timeoutMs) break;
-
-    pollfd fds[2];
-    nfds_t count = 0;
-    fds[count++] = {pty.masterFd(), static_cast<short>(POLLIN | (pendingOut.empty() ? 0 : POLLOUT)),
-                    0};
-    if (stdinOpen) fds[count++] = {STDIN_FILENO, POLLIN, 0};
-    if (poll(fds, count, kPollMs) < 0 && errno != EINTR) break;
-
-    if ((fds[0].revents & POLLIN) != 0) {
-      uint8_t buffer[4096];
-      const ssize_t n = read(pty.masterFd(), buffer, sizeof buffer);
-      if (n > 0) display.Receive(buffer, static_cast<size_t>(n));
-    }
-    if (count > 1 && (fds[1].revents & (POLLIN | POLLHUP)) != 0)
-      stdinOpen = stdinReader.ReadFrom(STDIN_FILENO, &commands);
-
-    while (!interpreter.Busy() && !commands.empty()) {
-      const std::string line = commands.front();
-      commands.pop_front();
-      if (interpreter.Execute(line) == SerialDisplayCommands::Outcome::kQuit) {
-        quit = true;
-        break;
-      }
-    }
-    transmit();
-    if (!stdinOpen && options.readStdin && commands.empty() && !interpreter.Busy()) break;
-  }
-
-  // Let the last packets reach the line before the pty goes away.
-  const uint32_t flushEnd = clock.Now() + 500;
-  while (display.BytesDue() + pendingOut.size() > 0 &&
-         static_cast<int32_t>(clock.Now() - flushEnd) < 0) {
-    transmit();
-    if (!pendingOut.empty()) clock.Sleep(kPollMs);
-  }
+  service.Serve(clock, served, std::move(commands));
   return 0;
 }

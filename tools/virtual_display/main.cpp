@@ -3,27 +3,24 @@
 // as a line of Unicode braille, and sends the keys a person or a script presses. With --hid40
 // or --hid80 it is the USB model instead, its reports carried over the pty by
 // vdisplay_hid_bridge.exe (hid_bridge.cpp); that model has function and routing keys only.
-#include <fcntl.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <deque>
-#include <fstream>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "cell_view.h"
 #include "hid_commands.h"
 #include "key_commands.h"
 #include "relay_codec.h"
 #include "serial_display_sim/console_io.h"
-#include "serial_display_sim/pty_endpoint.h"
+#include "serial_display_sim/pty_service.h"
 #include "sim/hid_display.h"
 #include "sim/serial_display.h"
 #include "sim/serial_display_commands.h"
@@ -32,26 +29,14 @@ namespace {
 
 using zol::sim::SerialDisplay;
 using zol::sim::SerialDisplayCommands;
-using zol::tools::LineReader;
 using zol::tools::SteadyClock;
 using zol::vdisplay::Geometry;
 using zol::vdisplay::KeyCommand;
 
-constexpr int kPollMs = 5;
-
-volatile std::sig_atomic_t stopRequested = 0;
-void RequestStop(int) {
-  stopRequested = 1;
-}
-
 struct Options {
-  std::string linkPath;
-  std::string pathFile;
-  std::string scriptFile;
-  bool readStdin = true;
+  zol::tools::PtyServiceOptions service;
   bool verbose = false;
   bool plain = false;
-  long timeoutSeconds = 0;
   Geometry geometry;
   std::string ackCommand = "ack all";
   int hidModel = 0;  // 40 or 80: the HID link through the bridge; 0: the serial link
@@ -136,13 +121,13 @@ bool ParseOptions(int argc, char** argv, Options* options) {
       PrintUsage();
       std::exit(0);
     } else if (arg == "--link") {
-      options->linkPath = value;
+      options->service.linkPath = value;
     } else if (arg == "--path-file") {
-      options->pathFile = value;
+      options->service.pathFile = value;
     } else if (arg == "--script") {
-      options->scriptFile = value;
+      options->service.scriptFile = value;
     } else if (arg == "--no-stdin") {
-      options->readStdin = false;
+      options->service.readStdin = false;
     } else if (arg == "--verbose") {
       options->verbose = true;
     } else if (arg == "--plain") {
@@ -153,7 +138,7 @@ bool ParseOptions(int argc, char** argv, Options* options) {
     } else if (arg == "--timeout") {
       if (!ParseRange(value, 1, 86400, &number))
         return fail("--timeout takes seconds from 1 to 86400, not " + std::string(value));
-      options->timeoutSeconds = number;
+      options->service.timeoutSeconds = number;
     } else if (arg == "--text") {
       if (!ParseRange(value, 1, 80, &number))
         return fail("--text takes a number of cells from 1 to 80, not " + std::string(value));
@@ -264,8 +249,8 @@ class SerialSide : public DisplaySide {
   void Receive(const uint8_t* bytes, size_t count) override { display_.Receive(bytes, count); }
   void Transmit(std::string* out) override {
     uint8_t bytes[4096];
-    const size_t due = display_.Transmit(bytes, sizeof bytes);
-    out->append(reinterpret_cast<const char*>(bytes), due);
+    for (size_t due; (due = display_.Transmit(bytes, sizeof bytes)) > 0;)
+      out->append(reinterpret_cast<const char*>(bytes), due);
   }
   bool Run(const std::string& line) override {
     return interpreter_.Execute(line) != SerialDisplayCommands::Outcome::kQuit;
@@ -366,70 +351,21 @@ class HidSide : public DisplaySide {
   size_t framesSeen_ = 0;
 };
 
-}  // namespace
+// The display side as the pty service drives it: key commands first, everything else
+// through the side's control language.
+class ServedVirtualDisplay : public zol::tools::ServedDisplay {
+ public:
+  ServedVirtualDisplay(DisplaySide& side, const Geometry& geometry)
+      : side_(side), geometry_(geometry) {}
 
-int main(int argc, char** argv) {
-  Options options;
-  if (!ParseOptions(argc, argv, &options)) return 2;
+  void Receive(const uint8_t* bytes, size_t count) override { side_.Receive(bytes, count); }
+  void Transmit(std::string* out) override { side_.Transmit(out); }
+  bool Busy() override { return side_.Busy(); }
+  void OnInputRead() override { cellsAreLast = false; }  // the echo went below the cells
+  std::string Goodbye() override { return side_.Goodbye(); }
 
-  std::deque<std::string> commands;
-  if (!options.scriptFile.empty()) {
-    std::ifstream script(options.scriptFile);
-    if (!script) {
-      std::fprintf(stderr, "virtual_display: cannot read %s\n", options.scriptFile.c_str());
-      return 2;
-    }
-    for (std::string line; std::getline(script, line);) commands.push_back(line);
-  }
-
-  std::signal(SIGINT, RequestStop);
-  std::signal(SIGTERM, RequestStop);
-  std::signal(SIGHUP, RequestStop);
-  std::signal(SIGPIPE, SIG_IGN);
-
-  zol::tools::PtyEndpoint pty;
-  if (!pty.Open()) {
-    std::fprintf(stderr, "virtual_display: %s\n", pty.error().c_str());
-    return 1;
-  }
-  PrintLine("pty " + pty.slavePath());
-  if (!options.pathFile.empty()) {
-    std::ofstream out(options.pathFile);
-    out << pty.slavePath() << '\n';
-  }
-  if (!options.linkPath.empty()) {
-    if (!pty.Link(options.linkPath)) {
-      std::fprintf(stderr, "virtual_display: %s\n", pty.error().c_str());
-      return 1;
-    }
-    PrintLine("link " + options.linkPath);
-  }
-
-  redrawInPlace = !options.plain && isatty(STDOUT_FILENO) == 1;
-  const Geometry& geometry = options.geometry;
-  SteadyClock clock;
-  std::unique_ptr<DisplaySide> side;
-  if (options.hidModel != 0) {
-    side = std::make_unique<HidSide>(clock, options);
-  } else {
-    side = std::make_unique<SerialSide>(clock, options);
-  }
-
-  if (options.readStdin) fcntl(STDIN_FILENO, F_SETFL, fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
-  bool stdinOpen = options.readStdin;
-  LineReader stdinReader;
-  std::string pendingOut;
-  PrintLine("display " +
-            (options.hidModel != 0 ? "HID " + std::to_string(options.hidModel) + "-cell model, "
-                                   : std::string()) +
-            std::to_string(geometry.textCells) + " text cells, " +
-            std::to_string(geometry.statusCells) + " status cells");
-  PrintLine("ready");
-
-  // Runs one line: the key commands first, everything else through the control language.
-  // False for quit.
-  auto run = [&](const std::string& line) {
-    const KeyCommand command = zol::vdisplay::ParseKeyCommand(line, geometry);
+  bool Run(const std::string& line) override {
+    const KeyCommand command = zol::vdisplay::ParseKeyCommand(line, geometry_);
     std::vector<uint8_t> frame;
     switch (command.kind) {
       case KeyCommand::Kind::kNothing:
@@ -445,8 +381,8 @@ int main(int argc, char** argv) {
         PrintText(SerialDisplayCommands::Help());
         return true;
       case KeyCommand::Kind::kShow:
-        if (side->LastFrame(&frame)) {
-          ShowCells(frame, geometry);
+        if (side_.LastFrame(&frame)) {
+          ShowCells(frame, geometry_);
         } else {
           PrintLine("cells none yet");
         }
@@ -456,61 +392,42 @@ int main(int argc, char** argv) {
     }
     if (!command.note.empty()) PrintLine(command.note);
     for (const std::string& simLine : command.simLines)
-      if (!side->Run(simLine)) return false;
+      if (!side_.Run(simLine)) return false;
     return true;
-  };
-
-  const uint32_t timeoutMs = static_cast<uint32_t>(options.timeoutSeconds) * 1000u;
-  auto transmit = [&] {
-    side->Transmit(&pendingOut);
-    if (pendingOut.empty()) return;
-    const ssize_t n = write(pty.masterFd(), pendingOut.data(), pendingOut.size());
-    if (n > 0) pendingOut.erase(0, static_cast<size_t>(n));
-  };
-
-  bool quit = false;
-  while (!quit && stopRequested == 0) {
-    if (timeoutMs != 0 && clock.Now() >= timeoutMs) break;
-
-    pollfd fds[2];
-    nfds_t count = 0;
-    fds[count++] = {pty.masterFd(), static_cast<short>(POLLIN | (pendingOut.empty() ? 0 : POLLOUT)),
-                    0};
-    if (stdinOpen) fds[count++] = {STDIN_FILENO, POLLIN, 0};
-    if (poll(fds, count, kPollMs) < 0 && errno != EINTR) break;
-
-    if ((fds[0].revents & POLLIN) != 0) {
-      uint8_t buffer[4096];
-      const ssize_t n = read(pty.masterFd(), buffer, sizeof buffer);
-      if (n > 0) side->Receive(buffer, static_cast<size_t>(n));
-    }
-    if (count > 1 && (fds[1].revents & (POLLIN | POLLHUP)) != 0) {
-      stdinOpen = stdinReader.ReadFrom(STDIN_FILENO, &commands);
-      cellsAreLast = false;  // the terminal echoed what was typed below the cells
-    }
-
-    while (!side->Busy() && !commands.empty()) {
-      const std::string line = commands.front();
-      commands.pop_front();
-      if (!run(line)) {
-        quit = true;
-        break;
-      }
-    }
-    transmit();
-    if (!stdinOpen && options.readStdin && commands.empty() && !side->Busy()) break;
   }
 
-  // Let the last bytes reach the line before the pty goes away; a goodbye also needs the
-  // reader to take it before the line closes under it.
-  const std::string goodbye = side->Goodbye();
-  pendingOut += goodbye;
-  const uint32_t flushEnd = clock.Now() + 500;
-  while (static_cast<int32_t>(clock.Now() - flushEnd) < 0) {
-    transmit();
-    if (pendingOut.empty()) break;
-    clock.Sleep(kPollMs);
+ private:
+  DisplaySide& side_;
+  Geometry geometry_;
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, &options)) return 2;
+
+  std::deque<std::string> commands;
+  zol::tools::PtyService service("virtual_display", options.service, PrintLine);
+  if (const int failure = service.Start(&commands); failure != 0) return failure;
+
+  redrawInPlace = !options.plain && isatty(STDOUT_FILENO) == 1;
+  const Geometry& geometry = options.geometry;
+  SteadyClock clock;
+  std::unique_ptr<DisplaySide> side;
+  if (options.hidModel != 0) {
+    side = std::make_unique<HidSide>(clock, options);
+  } else {
+    side = std::make_unique<SerialSide>(clock, options);
   }
-  if (!goodbye.empty()) clock.Sleep(300);
+  ServedVirtualDisplay served(*side, geometry);
+
+  PrintLine("display " +
+            (options.hidModel != 0 ? "HID " + std::to_string(options.hidModel) + "-cell model, "
+                                   : std::string()) +
+            std::to_string(geometry.textCells) + " text cells, " +
+            std::to_string(geometry.statusCells) + " status cells");
+  PrintLine("ready");
+  service.Serve(clock, served, std::move(commands));
   return 0;
 }
