@@ -7,7 +7,7 @@
 #   log      what the display printed, every run of it appended
 #   restart  created by the program after a "quit" command: the display starts again on the
 #            same COM link (a new pty), and prints "ready" once more
-# and ZOL_E2E_COM=COMn.
+# and ZOL_E2E_COM=COMn. The display ends after ZOL_E2E_SIM_TIMEOUT seconds (600).
 set -uo pipefail
 
 source_dir=""
@@ -44,7 +44,7 @@ mkfifo "$dir/ctl"
 exec 3<>"$dir/ctl"
 (
   while [ ! -f "$dir/stop" ]; do
-    "$sim" --link "$prefix/dosdevices/com$com" --timeout 600 --quiet-tx <&3 >>"$dir/log" 2>&1
+    "$sim" --link "$prefix/dosdevices/com$com" --timeout "${ZOL_E2E_SIM_TIMEOUT:-600}" --quiet-tx <&3 >>"$dir/log" 2>&1
     echo "sim-exit" >>"$dir/log"
     while [ ! -f "$dir/restart" ] && [ ! -f "$dir/stop" ]; do sleep 0.05; done
     rm -f "$dir/restart"
