@@ -207,19 +207,10 @@ void ShowCells(const std::vector<uint8_t>& frame, const Geometry& geometry) {
 }
 
 // One link of the display: the bytes on the pty, the frames shown and the control language.
-class DisplaySide {
+class DisplaySide : public zol::tools::ServedDisplay {
  public:
-  virtual ~DisplaySide() = default;
-  virtual void Receive(const uint8_t* bytes, size_t count) = 0;
-  // Appends the bytes due for the driver to out.
-  virtual void Transmit(std::string* out) = 0;
-  // Runs one control-language line; false for quit.
-  virtual bool Run(const std::string& line) = 0;
-  virtual bool Busy() = 0;
   // The last frame, device order; false when none arrived yet.
   virtual bool LastFrame(std::vector<uint8_t>* frame) = 0;
-  // Bytes to send when the program ends.
-  virtual std::string Goodbye() { return std::string(); }
 };
 
 class SerialSide : public DisplaySide {
