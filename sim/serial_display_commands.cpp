@@ -35,24 +35,6 @@ constexpr const char* kFunctionKeyPrefixes[] = {"", "S", "L", "SL"};
 
 constexpr uint32_t kDefaultWaitMs = 10000;
 
-std::vector<std::string> Split(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> words;
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
-}
-
-// Decimal, or hexadecimal after 0x; at most max.
-bool ParseNumber(const std::string& text, uint32_t max, uint32_t* value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-  char* end = nullptr;
-  const unsigned long long v =
-      std::strtoull(text.c_str(), &end, text.rfind("0x", 0) == 0 ? 16 : 10);
-  if (*end != '\0' || v > max) return false;
-  *value = static_cast<uint32_t>(v);
-  return true;
-}
-
 // Hexadecimal, one or two digits, as the output lines print bytes.
 bool ParseHexByte(const std::string& text, uint8_t* value) {
   if (text.empty() || text.size() > 2) return false;
@@ -105,6 +87,23 @@ std::string DescribeAck(const SerialDisplay& display) {
 
 }  // namespace
 
+std::vector<std::string> SplitCommandWords(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  for (std::string word; in >> word;) words.push_back(word);
+  return words;
+}
+
+bool ParseCommandNumber(const std::string& text, uint32_t max, uint32_t* value) {
+  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+  char* end = nullptr;
+  const unsigned long long v =
+      std::strtoull(text.c_str(), &end, text.rfind("0x", 0) == 0 ? 16 : 10);
+  if (*end != '\0' || v > max) return false;
+  *value = static_cast<uint32_t>(v);
+  return true;
+}
+
 std::string SerialPacketTypeName(uint8_t type) {
   for (const TypeName& t : kTypeNames)
     if (t.type == type) return t.name;
@@ -121,7 +120,7 @@ bool ParseSerialPacketType(const std::string& text, uint8_t* type) {
   }
   uint32_t value = 0;
   const std::string number = upper.rfind("TYPE", 0) == 0 ? upper.substr(4) : text;
-  if (!ParseNumber(number, 255, &value)) return false;
+  if (!ParseCommandNumber(number, 255, &value)) return false;
   *type = static_cast<uint8_t>(value);
   return true;
 }
@@ -157,7 +156,7 @@ SerialDisplayCommands::Outcome SerialDisplayCommands::Fail(const std::string& me
 }
 
 SerialDisplayCommands::Outcome SerialDisplayCommands::Execute(const std::string& line) {
-  const std::vector<std::string> words = Split(line);
+  const std::vector<std::string> words = SplitCommandWords(line);
   if (words.empty() || words[0][0] == '#') return Outcome::kDone;
   const std::string& command = words[0];
   const size_t argc = words.size() - 1;
@@ -166,18 +165,18 @@ SerialDisplayCommands::Outcome SerialDisplayCommands::Execute(const std::string&
   if (command == "key" && argc == 1) {
     int code = FunctionKeyCode(words[1]);
     if (code < 0) {
-      if (!ParseNumber(words[1], 255, &a)) return Fail("unknown key " + words[1]);
+      if (!ParseCommandNumber(words[1], 255, &a)) return Fail("unknown key " + words[1]);
       code = static_cast<int>(a);
     }
     display_.SendFunctionKey(static_cast<uint8_t>(code));
-  } else if (command == "route" && argc == 1 && ParseNumber(words[1], 255, &a)) {
+  } else if (command == "route" && argc == 1 && ParseCommandNumber(words[1], 255, &a)) {
     display_.SendRoutingKey(static_cast<uint8_t>(a));
-  } else if (command == "char" && argc == 1 && ParseNumber(words[1], 0xFFFF, &a)) {
+  } else if (command == "char" && argc == 1 && ParseCommandNumber(words[1], 0xFFFF, &a)) {
     display_.SendCharacter(static_cast<uint16_t>(a));
-  } else if (command == "scan" && argc == 1 && ParseNumber(words[1], 0xFFFF, &a)) {
+  } else if (command == "scan" && argc == 1 && ParseCommandNumber(words[1], 0xFFFF, &a)) {
     display_.SendScanCode(static_cast<uint16_t>(a));
-  } else if (command == "braille" && argc == 3 && ParseNumber(words[1], 255, &a) &&
-             ParseNumber(words[2], 255, &b) && ParseNumber(words[3], 255, &c)) {
+  } else if (command == "braille" && argc == 3 && ParseCommandNumber(words[1], 255, &a) &&
+             ParseCommandNumber(words[2], 255, &b) && ParseCommandNumber(words[3], 255, &c)) {
     display_.SendBrailleKeys(static_cast<uint8_t>(a), static_cast<uint8_t>(b),
                              static_cast<uint8_t>(c));
   } else if (command == "text") {
@@ -199,19 +198,20 @@ SerialDisplayCommands::Outcome SerialDisplayCommands::Execute(const std::string&
       display_.SetAnswerIdentify(false);
     } else if (words[1] == "on" && argc == 1) {
       display_.SetAnswerIdentify(true);
-    } else if (words[1] == "ignore" && argc == 2 && ParseNumber(words[2], UINT32_MAX, &a)) {
+    } else if (words[1] == "ignore" && argc == 2 && ParseCommandNumber(words[2], UINT32_MAX, &a)) {
       display_.IgnoreIdentifies(a);
-    } else if (words[1] == "delay" && argc == 2 && ParseNumber(words[2], UINT32_MAX, &a)) {
+    } else if (words[1] == "delay" && argc == 2 && ParseCommandNumber(words[2], UINT32_MAX, &a)) {
       display_.SetIdentifyReplyDelay(a);
     } else if (words[1] == "data") {
       std::vector<uint8_t> data;
       if (!ParseHexBytes(words, 2, &data) || data.size() > kSerialReceiveCapacity)
         return Fail("usage: identify data [HEX-BYTE...]");
       display_.SetIdentifyReply(data);
-    } else if ((argc == 2 || argc == 4) && ParseNumber(words[1], 255, &a) &&
-               ParseNumber(words[2], 255, &b)) {
+    } else if ((argc == 2 || argc == 4) && ParseCommandNumber(words[1], 255, &a) &&
+               ParseCommandNumber(words[2], 255, &b)) {
       uint32_t info1 = 0, info2 = 0;
-      if (argc == 4 && (!ParseNumber(words[3], 255, &info1) || !ParseNumber(words[4], 255, &info2)))
+      if (argc == 4 && (!ParseCommandNumber(words[3], 255, &info1) ||
+                        !ParseCommandNumber(words[4], 255, &info2)))
         return Fail("usage: identify TEXT STATUS [INFO1 INFO2]");
       display_.SetGeometry(static_cast<uint8_t>(a), static_cast<uint8_t>(b),
                            static_cast<uint8_t>(info1), static_cast<uint8_t>(info2));
@@ -225,9 +225,9 @@ SerialDisplayCommands::Outcome SerialDisplayCommands::Execute(const std::string&
       display_.SetCellsAck(CellsAckPolicy::kAll);
     } else if (words[1] == "none" && argc == 1) {
       display_.SetCellsAck(CellsAckPolicy::kNone);
-    } else if (words[1] == "drop" && argc == 2 && ParseNumber(words[2], UINT32_MAX, &a)) {
+    } else if (words[1] == "drop" && argc == 2 && ParseCommandNumber(words[2], UINT32_MAX, &a)) {
       display_.SetCellsAck(CellsAckPolicy::kDropFirst, a);
-    } else if (words[1] == "delay" && argc == 2 && ParseNumber(words[2], UINT32_MAX, &a)) {
+    } else if (words[1] == "delay" && argc == 2 && ParseCommandNumber(words[2], UINT32_MAX, &a)) {
       display_.SetCellsAck(CellsAckPolicy::kDelay, a);
     } else {
       return Fail("usage: ack all | none | drop N | delay MS");
@@ -247,7 +247,7 @@ SerialDisplayCommands::Outcome SerialDisplayCommands::Execute(const std::string&
   } else if (command == "echo") {
     const size_t start = line.find("echo") + 4;
     output_(start < line.size() ? line.substr(start + 1) : std::string());
-  } else if (command == "sleep" && argc == 1 && ParseNumber(words[1], UINT32_MAX, &a)) {
+  } else if (command == "sleep" && argc == 1 && ParseCommandNumber(words[1], UINT32_MAX, &a)) {
     pending_ = Pending::kSleep;
     pendingStart_ = clock_.Now();
     pendingMs_ = a;
@@ -256,8 +256,8 @@ SerialDisplayCommands::Outcome SerialDisplayCommands::Execute(const std::string&
     uint8_t type = 0;
     uint32_t count = 1, ms = kDefaultWaitMs;
     if (!ParseSerialPacketType(words[1], &type) ||
-        (argc >= 2 && !ParseNumber(words[2], UINT32_MAX, &count)) ||
-        (argc == 3 && !ParseNumber(words[3], UINT32_MAX, &ms)))
+        (argc >= 2 && !ParseCommandNumber(words[2], UINT32_MAX, &count)) ||
+        (argc == 3 && !ParseCommandNumber(words[3], UINT32_MAX, &ms)))
       return Fail("usage: wait TYPE [COUNT [MS]]");
     pending_ = Pending::kWait;
     pendingStart_ = clock_.Now();

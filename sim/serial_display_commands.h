@@ -21,6 +21,11 @@ bool ParseSerialPacketType(const std::string& text, uint8_t* type);
 // the name is unknown.
 int FunctionKeyCode(const std::string& name);
 
+// The words of a command line, split at white space.
+std::vector<std::string> SplitCommandWords(const std::string& line);
+// A command argument: decimal, or hexadecimal after 0x; at most max.
+bool ParseCommandNumber(const std::string& text, uint32_t max, uint32_t* value);
+
 // "rx TYPE hex..." for a good packet received, "rx-bad TYPE hex..." for a bad checksum.
 std::string FormatReceived(const SerialPacketRecord& record);
 // "tx TYPE hex..." for a packet the display sends.

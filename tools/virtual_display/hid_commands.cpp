@@ -1,7 +1,6 @@
 #include "hid_commands.h"
 
 #include <cstdlib>
-#include <sstream>
 #include <vector>
 
 #include "sim/serial_display_commands.h"
@@ -11,24 +10,6 @@ namespace zol::vdisplay {
 namespace {
 
 constexpr uint32_t kDefaultWaitMs = 10000;
-
-std::vector<std::string> Split(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> words;
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
-}
-
-// Decimal, or hexadecimal after 0x; at most max.
-bool ParseNumber(const std::string& text, uint32_t max, uint32_t* value) {
-  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
-  char* end = nullptr;
-  const unsigned long long v =
-      std::strtoull(text.c_str(), &end, text.rfind("0x", 0) == 0 ? 16 : 10);
-  if (*end != '\0' || v > max) return false;
-  *value = static_cast<uint32_t>(v);
-  return true;
-}
 
 }  // namespace
 
@@ -45,7 +26,7 @@ HidDisplayCommands::Outcome HidDisplayCommands::Fail(const std::string& message)
 }
 
 HidDisplayCommands::Outcome HidDisplayCommands::Execute(const std::string& line) {
-  const std::vector<std::string> words = Split(line);
+  const std::vector<std::string> words = sim::SplitCommandWords(line);
   if (words.empty() || words[0][0] == '#') return Outcome::kDone;
   const std::string& command = words[0];
   const size_t argc = words.size() - 1;
@@ -54,11 +35,11 @@ HidDisplayCommands::Outcome HidDisplayCommands::Execute(const std::string& line)
   if (command == "key" && argc == 1) {
     int code = sim::FunctionKeyCode(words[1]);
     if (code < 0) {
-      if (!ParseNumber(words[1], 255, &a)) return Fail("unknown key " + words[1]);
+      if (!sim::ParseCommandNumber(words[1], 255, &a)) return Fail("unknown key " + words[1]);
       code = static_cast<int>(a);
     }
     display_.PressFunctionKey(static_cast<uint8_t>(code));
-  } else if (command == "route" && argc == 1 && ParseNumber(words[1], 255, &a)) {
+  } else if (command == "route" && argc == 1 && sim::ParseCommandNumber(words[1], 255, &a)) {
     display_.PressRoutingKey(static_cast<uint8_t>(a));
   } else if (command == "ack" && argc >= 1) {
     sim::HidDisplayConfig config = display_.config();
@@ -68,10 +49,10 @@ HidDisplayCommands::Outcome HidDisplayCommands::Execute(const std::string& line)
       config.ack = sim::AckPolicy::All;
     } else if (words[1] == "none" && argc == 1) {
       config.ack = sim::AckPolicy::None;
-    } else if (words[1] == "drop" && argc == 2 && ParseNumber(words[2], 1000000, &a)) {
+    } else if (words[1] == "drop" && argc == 2 && sim::ParseCommandNumber(words[2], 1000000, &a)) {
       config.ack = sim::AckPolicy::DropFirst;
       config.dropFirst = static_cast<int>(a);
-    } else if (words[1] == "delay" && argc == 2 && ParseNumber(words[2], 3600000, &a)) {
+    } else if (words[1] == "delay" && argc == 2 && sim::ParseCommandNumber(words[2], 3600000, &a)) {
       config.ack = sim::AckPolicy::All;
       config.ackDelayMs = a;
     } else {
@@ -81,15 +62,15 @@ HidDisplayCommands::Outcome HidDisplayCommands::Execute(const std::string& line)
   } else if (command == "wait" && argc >= 1 && argc <= 3) {
     a = 1;
     b = kDefaultWaitMs;
-    if (words[1] != "CELLS" || (argc >= 2 && !ParseNumber(words[2], UINT32_MAX, &a)) ||
-        (argc == 3 && !ParseNumber(words[3], UINT32_MAX, &b)))
+    if (words[1] != "CELLS" || (argc >= 2 && !sim::ParseCommandNumber(words[2], UINT32_MAX, &a)) ||
+        (argc == 3 && !sim::ParseCommandNumber(words[3], UINT32_MAX, &b)))
       return Fail("usage: wait CELLS [COUNT [MS]] (the HID link knows only display frames)");
     pending_ = Pending::kWait;
     start_ = clock_.Now();
     ms_ = b;
     frames_ = a;
     return Busy() ? Outcome::kBusy : Outcome::kDone;
-  } else if (command == "sleep" && argc == 1 && ParseNumber(words[1], UINT32_MAX, &a)) {
+  } else if (command == "sleep" && argc == 1 && sim::ParseCommandNumber(words[1], UINT32_MAX, &a)) {
     pending_ = Pending::kSleep;
     start_ = clock_.Now();
     ms_ = a;

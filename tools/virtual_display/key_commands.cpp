@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <cstdint>
-#include <sstream>
 
 #include "sim/serial_display_commands.h"
 
@@ -14,13 +13,6 @@ namespace {
 constexpr unsigned kChordFlag = 0x01;
 constexpr unsigned kShiftFlag = 0x02;
 constexpr unsigned kSecondSet = 0x80;
-
-std::vector<std::string> Split(const std::string& line) {
-  std::istringstream in(line);
-  std::vector<std::string> words;
-  for (std::string word; in >> word;) words.push_back(word);
-  return words;
-}
 
 std::string Lower(std::string text) {
   for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -96,7 +88,7 @@ bool ParseDotNumbers(const std::string& text, uint8_t* dots) {
 }
 
 KeyCommand ParseKeyCommand(const std::string& line, const Geometry& geometry) {
-  const std::vector<std::string> words = Split(line);
+  const std::vector<std::string> words = sim::SplitCommandWords(line);
   if (words.empty() || words[0][0] == '#') return KeyCommand();
   const std::string word = Lower(words[0]);
 
