@@ -22,38 +22,7 @@
 namespace zol {
 namespace {
 
-// Counts the key events the translator posts.
-class CountingHostLink : public HostLink {
- public:
-  bool HostSet() override { return true; }
-  void PostKeyEvent(const char*, int32_t) override { ++events; }
-  void DeviceData(const uint8_t*, int32_t) override {}
-  int events = 0;
-};
-
-class NullKeyInjector : public KeyInjector {
- public:
-  int16_t KeyWordForChar(char) override { return -1; }
-  void VirtualKey(uint8_t, uint32_t) override {}
-  void ScanCode(uint16_t, uint32_t) override {}
-};
-
 using fuzz::Check;
-
-class Script {
- public:
-  Script(const uint8_t* data, size_t size) : data_(data), size_(size) {}
-  bool done() const { return at_ >= size_; }
-  uint8_t Byte() { return at_ < size_ ? data_[at_++] : 0; }
-  void Bytes(uint8_t* out, size_t count) {
-    for (size_t i = 0; i < count; ++i) out[i] = Byte();
-  }
-
- private:
-  const uint8_t* data_;
-  size_t size_;
-  size_t at_ = 0;
-};
 
 struct Frame {
   uint8_t cells[82];
@@ -66,7 +35,7 @@ struct Frame {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zol;
-  Script script(data, size);
+  fuzz::Script script(data, size);
   fuzz::SteppingClock clock(0xFFFFF000u);  // the tick count wraps during the run
   sim::SimHidBus bus(clock);
   sim::HidDisplayConfig silent = sim::HidDisplay::Model80();
@@ -75,8 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   sim::HidDisplay display(clock, silent);
   SharedState shared;
   FrameAck ack;
-  CountingHostLink host;
-  NullKeyInjector injector;
+  fuzz::CountingHost host;  // counts the key events the translator posts
+  fuzz::NullKeyInjector injector;
   InputTranslator input(host, injector, clock, shared);
   HidLink link(bus, clock, shared, ack, input);
 
