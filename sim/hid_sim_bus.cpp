@@ -67,17 +67,26 @@ void SimHidBus::EndList() {
   listed_.clear();
 }
 
-HidHandle SimHidBus::Open(const char* path, bool overlapped) {
+HidHandle SimHidBus::OpenHandleOf(const char* path, bool query) {
   for (size_t i = 0; i < interfaces_.size(); ++i) {
     Entry& entry = interfaces_[i];
     if (!entry.present || entry.config.path != path) continue;
-    if (entry.config.failOpen || (overlapped && entry.config.failOverlappedOpen)) return 0;
+    if (query ? entry.config.failQueryOpen : entry.config.failOpen) return 0;
+    if (!query && entry.config.failSecondOpen && OpenHandlesOf(i) > 0) return 0;
     const HidHandle handle = nextHandle_++;
-    handles_[handle] = OpenHandle{i, overlapped, entry.generation};
-    ++entry.stats.opens;
+    handles_[handle] = OpenHandle{i, query, entry.generation};
+    ++(query ? entry.stats.queryOpens : entry.stats.opens);
     return handle;
   }
   return 0;
+}
+
+HidHandle SimHidBus::OpenForQuery(const char* path) {
+  return OpenHandleOf(path, true);
+}
+
+HidHandle SimHidBus::Open(const char* path) {
+  return OpenHandleOf(path, false);
 }
 
 void SimHidBus::Close(HidHandle handle) {
@@ -101,6 +110,18 @@ SimHidBus::Entry* SimHidBus::Live(HidHandle handle) {
   return &entry;
 }
 
+SimHidBus::Entry* SimHidBus::LiveForIo(HidHandle handle, uint32_t* error) {
+  auto it = handles_.find(handle);
+  if (it != handles_.end() && it->second.query) {
+    ++misuses_;
+    *error = kSimHidAccessDenied;
+    return nullptr;
+  }
+  Entry* entry = Live(handle);
+  if (entry == nullptr) *error = kSimHidDeviceNotConnected;
+  return entry;
+}
+
 bool SimHidBus::Attributes(HidHandle handle, HidAttributes* attributes) {
   Entry* entry = Live(handle);
   if (entry == nullptr || entry->config.failAttributes) return false;
@@ -115,30 +136,49 @@ bool SimHidBus::ReportLengths(HidHandle handle, HidReportLengths* lengths) {
   return true;
 }
 
-bool SimHidBus::Write(HidHandle handle, const uint8_t* report, size_t length) {
-  Entry* entry = Live(handle);
-  if (entry == nullptr) return false;
-  writes_.push_back(WriteRecord{
-      clock_.Now(), static_cast<size_t>(entry - interfaces_.data()), {report, report + length}});
-  if (writeCostMs_ != 0) clock_.Sleep(writeCostMs_);
-  if (length != entry->config.lengths.output) return false;
-  if (entry->config.device != nullptr) entry->config.device->OnOutputReport(report, length);
+bool SimHidBus::SetInputBuffers(HidHandle handle, uint32_t count) {
+  uint32_t error = 0;
+  Entry* entry = LiveForIo(handle, &error);
+  if (entry == nullptr || count < 2 || count > 512) return false;
+  entry->stats.inputBuffers = count;
   return true;
 }
 
-HidReadResult SimHidBus::ReadNow(HidHandle handle, uint8_t* buffer, size_t length) {
+uint32_t SimHidBus::Write(HidHandle handle, const uint8_t* report, size_t length,
+                          uint32_t timeoutMs) {
+  uint32_t error = 0;
+  Entry* entry = LiveForIo(handle, &error);
+  if (entry == nullptr) return error;
+  writes_.push_back(WriteRecord{
+      clock_.Now(), static_cast<size_t>(entry - interfaces_.data()), {report, report + length}});
+  if (entry->config.writesStall) {
+    clock_.Sleep(timeoutMs);
+    return kSimHidTimeout;
+  }
+  if (writeCostMs_ != 0) clock_.Sleep(writeCostMs_);
+  if (entry->config.writeError != 0) return entry->config.writeError;
+  if (length != entry->config.lengths.output) return kSimHidInvalidParameter;
+  if (entry->config.device != nullptr) entry->config.device->OnOutputReport(report, length);
+  return 0;
+}
+
+HidReadResult SimHidBus::TakeReport(HidHandle handle, uint8_t* buffer, size_t length,
+                                    uint32_t* error) {
   ++reads_;
   readLengths_.push_back(length);
   lastReadLength_ = length;
-  auto it = handles_.find(handle);
-  if (it != handles_.end() && !it->second.overlapped) {
-    ++misuses_;
+  *error = 0;
+  Entry* entry = LiveForIo(handle, error);
+  if (entry == nullptr) return HidReadResult::Failed;
+  if (entry->config.readError != 0) {
+    *error = entry->config.readError;
     return HidReadResult::Failed;
   }
-  Entry* entry = Live(handle);
-  if (entry == nullptr) return HidReadResult::Failed;
   const size_t inputLength = entry->config.lengths.input;
-  if (length < inputLength) return HidReadResult::Failed;
+  if (length < inputLength) {
+    *error = kSimHidInvalidParameter;
+    return HidReadResult::Failed;
+  }
   if (entry->config.device == nullptr) return HidReadResult::NotReady;
 
   uint8_t report[hid::kReportBytes * 8];

@@ -3,8 +3,9 @@
 //
 // It behaves like the Windows HID class driver where the link could tell a difference: a write
 // must pass exactly the output report length, a read must offer at least the input report
-// length, reads need the overlapped handle, and the handles of an unplugged device stay dead
-// after it is plugged in again.
+// length, a handle opened without access rights serves only attributes, I/O on the handles of
+// an unplugged device fails with ERROR_DEVICE_NOT_CONNECTED, and those handles stay dead after
+// it is plugged in again.
 #pragma once
 
 #include <cstddef>
@@ -19,15 +20,25 @@
 
 namespace zol::sim {
 
+// Windows error codes the simulated bus reports.
+inline constexpr uint32_t kSimHidAccessDenied = 5;
+inline constexpr uint32_t kSimHidInvalidParameter = 87;
+inline constexpr uint32_t kSimHidDeviceNotConnected = 1167;
+inline constexpr uint32_t kSimHidTimeout = 1460;
+
 struct SimHidInterface {
   std::string path;
   HidAttributes attributes;
   HidReportLengths lengths{9, 9};
   HidEndpoint* device = nullptr;  // null: takes writes, never sends anything
-  bool failOpen = false;
-  bool failOverlappedOpen = false;
+  bool failOpen = false;          // refuses reading and writing (a keyboard or mouse)
+  bool failSecondOpen = false;    // the read channel cannot be opened
+  bool failQueryOpen = false;
   bool failAttributes = false;
   bool failReportLengths = false;
+  uint32_t readError = 0;    // reads fail with this code (0: they work)
+  uint32_t writeError = 0;   // writes fail with this code (0: they work)
+  bool writesStall = false;  // writes never complete: each takes its limit and is cancelled
 };
 
 class SimHidBus : public HidBus {
@@ -52,8 +63,10 @@ class SimHidBus : public HidBus {
     std::vector<uint8_t> report;
   };
   struct Stats {
-    int opens = 0;   // successful opens
-    int closes = 0;  // closes of an open handle
+    int opens = 0;              // successful opens for reading and writing
+    int queryOpens = 0;         // successful opens without access rights
+    int closes = 0;             // closes of an open handle
+    uint32_t inputBuffers = 0;  // last count set on a handle of this interface
   };
   const std::vector<uint32_t>& listTimes() const { return listTimes_; }  // time of each PathAt
   const std::vector<WriteRecord>& writes() const { return writes_; }
@@ -63,18 +76,24 @@ class SimHidBus : public HidBus {
   int reads() const { return reads_; }
   int readsWithLength(size_t length) const;
   size_t lastReadLength() const { return lastReadLength_; }
-  int misuses() const { return misuses_; }  // unknown handles, reads on the plain handle
+  int misuses() const { return misuses_; }  // unknown handles, I/O on a query handle
 
   // HidBus
   bool BeginList() override;
   bool PathAt(uint32_t index, char* path, size_t size) override;
   void EndList() override;
-  HidHandle Open(const char* path, bool overlapped) override;
+  HidHandle OpenForQuery(const char* path) override;
+  HidHandle Open(const char* path) override;
   void Close(HidHandle handle) override;
   bool Attributes(HidHandle handle, HidAttributes* attributes) override;
   bool ReportLengths(HidHandle handle, HidReportLengths* lengths) override;
-  bool Write(HidHandle handle, const uint8_t* report, size_t length) override;
-  HidReadResult ReadNow(HidHandle handle, uint8_t* buffer, size_t length) override;
+  bool SetInputBuffers(HidHandle handle, uint32_t count) override;
+  uint32_t Write(HidHandle handle, const uint8_t* report, size_t length,
+                 uint32_t timeoutMs) override;
+  HidReadResult TakeReport(HidHandle handle, uint8_t* buffer, size_t length,
+                           uint32_t* error) override;
+  // Input is polled: the link reads on every tick and whenever it is asked to.
+  uintptr_t InputEvent() override { return 0; }
 
  private:
   struct Entry {
@@ -85,11 +104,14 @@ class SimHidBus : public HidBus {
   };
   struct OpenHandle {
     size_t index;
-    bool overlapped;
+    bool query;
     uint32_t generation;
   };
+  HidHandle OpenHandleOf(const char* path, bool query);
   // The interface behind a live handle, or null (counted as a misuse when unknown).
   Entry* Live(HidHandle handle);
+  // The interface behind a handle that may do I/O; null with *error set otherwise.
+  Entry* LiveForIo(HidHandle handle, uint32_t* error);
 
   Clock& clock_;
   std::vector<Entry> interfaces_;

@@ -30,6 +30,7 @@ class SimSerialPortFactory::Port : public SerialPort {
     *received = 0;
     if (!open_) return kSimErrorInvalidHandle;
     ++factory_.readCount_;
+    if (factory_.readResult_ != 0) return factory_.readResult_;
     *received = static_cast<uint32_t>(factory_.display_.Transmit(buffer, count));
     return 0;
   }

@@ -15,6 +15,7 @@ namespace zol::sim {
 inline constexpr uint32_t kSimErrorFileNotFound = 2;
 inline constexpr uint32_t kSimErrorAccessDenied = 5;
 inline constexpr uint32_t kSimErrorInvalidHandle = 6;
+inline constexpr uint32_t kSimErrorNotReady = 21;
 inline constexpr uint32_t kSimErrorAlreadyInitialized = 1247;
 
 // Line settings last applied through Setup.
@@ -35,6 +36,15 @@ class SimSerialPortFactory : public SerialPortFactory {
   void SetOpenResult(uint32_t code) { openResult_ = code; }
   // Write returns this code; with a non-zero code the bytes are lost.
   void SetWriteResult(uint32_t code) { writeResult_ = code; }
+  // Read returns this code; with a non-zero code nothing is read.
+  void SetReadResult(uint32_t code) { readResult_ = code; }
+  // The port vanishes (a USB-serial adapter unplugged: I/O on the open port fails with
+  // ERROR_NOT_READY, opening it with ERROR_FILE_NOT_FOUND) or returns.
+  void SetVanished(bool vanished) {
+    const uint32_t code = vanished ? kSimErrorNotReady : 0;
+    readResult_ = writeResult_ = code;
+    openResult_ = vanished ? kSimErrorFileNotFound : 0;
+  }
 
   bool portOpen() const { return portOpen_; }
   int openCount() const { return openCount_; }
@@ -52,6 +62,7 @@ class SimSerialPortFactory : public SerialPortFactory {
   std::string portName_;
   uint32_t openResult_ = 0;
   uint32_t writeResult_ = 0;
+  uint32_t readResult_ = 0;
   bool portOpen_ = false;
   int openCount_ = 0;
   int closeCount_ = 0;

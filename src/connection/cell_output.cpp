@@ -29,15 +29,14 @@ void CellOutput::ResendCells() {
 
 void CellOutput::StoreAndSend(int32_t first, const uint8_t* dots, int32_t count) {
   if (dots == nullptr || count <= 0) return;
-  if (flags_.Hid()) {
-    if (!hid_.DeviceOpen()) return;
-  } else if (!serial_.PortOpen() || shared_.suspended.load() != 0) {
-    return;
-  }
+  if (!flags_.Hid() && (!serial_.PortOpen() || shared_.suspended.load() != 0)) return;
   // The status-cell count comes from the display; a write never reaches past the buffer.
   first = std::clamp(first, 0, kCellCount);
   const int32_t stored = std::min(count, kCellCount - first);
   for (int32_t i = 0; i < stored; ++i) cells_[first + i] = MapDotsToDevice(dots[i]);
+  // A HID display that is gone for the moment gets the buffer when it is found again: the
+  // host's writes meanwhile are kept, not lost.
+  if (flags_.Hid() && !hid_.DeviceOpen()) return;
   Transmit(cells_);
 }
 

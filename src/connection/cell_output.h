@@ -39,9 +39,10 @@ class CellOutput {
   const uint8_t* cells() const { return cells_; }
 
  private:
-  // Refuses the write when the active link cannot take it: a HID link without an open
-  // device, or no serial port, or (serial only) a suspended driver. Otherwise stores the
-  // cells that fit from cell first on and sends the buffer.
+  // Refuses the write when the serial link cannot take it: no port, or a suspended driver.
+  // Otherwise stores the cells that fit from cell first on and sends the buffer; a HID link
+  // whose device is not open (lost, and being searched for) only stores them, for the resend
+  // that follows when the display is found.
   void StoreAndSend(int32_t first, const uint8_t* dots, int32_t count);
   void Transmit(const uint8_t* cells);
 

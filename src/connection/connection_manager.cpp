@@ -1,6 +1,20 @@
 #include "connection/connection_manager.h"
 
+#include "core/io_failure.h"
+
 namespace zol {
+
+namespace {
+
+// Pace of the searches for a lost HID display, by how long it has been gone.
+constexpr uint32_t kEveryTickSearchMs = 1000;
+constexpr uint32_t kHalfSecondSearchMs = 10000;
+constexpr uint32_t kHalfSecondMs = 500;
+constexpr uint32_t kOneSecondMs = 1000;
+// Recovery attempts while the port was still held by the cooperating program.
+constexpr uint32_t kFastRecoveryIntervalMs = 100;
+
+}  // namespace
 
 ConnectionManager::ConnectionManager(Clock& clock, SharedState& shared, FrameAck& ack,
                                      LinkFlags& flags, HidLink& hid, SerialLink& serial,
@@ -17,11 +31,35 @@ ConnectionManager::ConnectionManager(Clock& clock, SharedState& shared, FrameAck
 int ConnectionManager::Connect(const char* name) {
   flags_ = LinkFlags{};
   StorePortName(name);
+  EndRecovery();
+  hidSearch_.active = false;
   CloseAll();
   WaitTicks(clock_, kSettleMs);
   const int kind = hid_.FindHidDisplay();
   if (kind == kHid40 || kind == kHid80) return ConnectHid(kind);
   return ConnectSerial();
+}
+
+int ConnectionManager::Resume() {
+  const int connected = Connect(portName_);
+  RecoverIfSerialSession(connected);
+  return connected;
+}
+
+void ConnectionManager::ReclaimPort() {
+  // A suspension of the driver's own belonged to the link it has just lent out; one the host
+  // asked for stays (and keeps the serial link from sending).
+  int32_t own = SharedState::kSuspendedByDriver;
+  shared_.suspended.compare_exchange_strong(own, 0);
+  const int connected = Connect(portName_);
+  if (!connected && serialSession_ && shared_.suspended.load() == 0) {
+    const bool stillHeld = serial_.lastOpenError() == error_code::kAccessDenied;
+    LoseSerialDisplay(stillHeld ? kReclaimRetryMs : 0);
+  }
+}
+
+void ConnectionManager::RecoverIfSerialSession(int connected) {
+  if (!connected && serialSession_ && shared_.suspended.load() == 0) LoseSerialDisplay(0);
 }
 
 void ConnectionManager::StorePortName(const char* name) {
@@ -55,6 +93,7 @@ int ConnectionManager::ConnectHid(int kind) {
   }
   if (shared_.textCellCount.load() == 0) shared_.textCellCount = kind == kHid40 ? 40 : 80;
   shared_.statusCellCount = 0;
+  serialSession_ = false;
   return 1;
 }
 
@@ -74,10 +113,13 @@ int ConnectionManager::ConnectSerial() {
     Disconnect();
     return 0;
   }
+  serialSession_ = true;
   return 1;
 }
 
 void ConnectionManager::Disconnect() {
+  EndRecovery();
+  hidSearch_.active = false;
   if (flags_.Hid()) {
     if (hid_.DeviceOpen()) {
       control_.PostClear();
@@ -94,8 +136,62 @@ void ConnectionManager::CloseAll() {
   serial_.ClosePort();
 }
 
+void ConnectionManager::ServiceInput() {
+  if (connecting_ != 0) return;
+  const int32_t suspended = shared_.suspended.load();
+  if (flags_.Hid()) {
+    if (suspended == 0) ServiceHidInput();
+  } else if (suspended == 0 || (suspended == SharedState::kSuspendedByDriver && recovery_.active)) {
+    ServiceSerialInput();
+  }
+}
+
+size_t ConnectionManager::InputEvents(uintptr_t* events, size_t max) {
+  if (max == 0 || connecting_ != 0) return 0;
+  const int32_t suspended = shared_.suspended.load();
+  uintptr_t event = 0;
+  if (flags_.Hid()) {
+    if (suspended == 0) event = hid_.InputEvent();
+  } else if (suspended == 0 || (suspended == SharedState::kSuspendedByDriver && recovery_.active)) {
+    event = serial_.InputEvent();
+  }
+  if (event == 0) return 0;
+  events[0] = event;
+  return 1;
+}
+
+void ConnectionManager::ServiceHidInput() {
+  if (!hid_.DeviceOpen()) return;
+  hid_.ServiceInput();
+  // An acknowledgement among the reports lets the next waiting frame go at once.
+  if (!hid_.DeviceLost() && ack_.ackPending == 0) hid_.SendNextQueuedFrame(flags_.hid40Link != 0);
+  if (hid_.DeviceLost()) LoseHidDisplay();
+}
+
+void ConnectionManager::ServiceSerialInput() {
+  if (!serial_.PortOpen()) return;
+  serial_.ReadAndDispatch(SerialLink::kBytesPerWake);
+  if (recovery_.active) {
+    if (serial_.PortFailed()) {
+      serial_.ClosePort();  // the next attempt opens it again
+    } else if (serial_.identified()) {
+      FinishSerialRecovery();
+    }
+    return;
+  }
+  if (!serial_.PortFailed() && ack_.ackPending == 0 && serial_.deferredPending())
+    serial_.SendDeferredFrame();
+  if (serial_.PortFailed()) LoseSerialDisplay(0);
+}
+
 void ConnectionManager::PollLink() {
-  if (connecting_ != 0 || shared_.suspended.load() != 0) return;
+  if (connecting_ != 0) return;
+  const int32_t suspended = shared_.suspended.load();
+  if (suspended == SharedState::kSuspendedByDriver) {
+    if (recovery_.active) AttemptSerialRecovery();
+    return;
+  }
+  if (suspended != 0) return;
   if (flags_.Hid()) {
     PollHid();
   } else {
@@ -104,30 +200,45 @@ void ConnectionManager::PollLink() {
 }
 
 void ConnectionManager::PollHid() {
-  // A lost display is searched for every tick and taken back without a handshake. It comes
-  // back blank, so it gets the cell buffer at once rather than at the host's next write.
   if (!hid_.DeviceOpen()) {
-    if (hid_.FindHidDisplay() != kHidNone) cells_.ResendCells();
+    SearchForHidDisplay();
     return;
   }
-
-  uint8_t report[8];
-  if (hid_.ReadHidReport(report) == 9) {
-    hid_.HandleHidInput(report);
+  if (hid_.DeviceLost()) {
+    LoseHidDisplay();
     return;
   }
   if (ack_.ackPending != 0) {
-    if (clock_.Now() - ack_.lastFrameTick > kHidAckTimeoutMs) {
-      // Reconnect without the clear that Disconnect queues: it would run after the resend
-      // below and leave the display blank while the host believes its text is shown.
-      hid_.CloseDevice();
-      ack_.ackPending = 0;
-      hid_.DropQueue();
-      if (hid_.FindHidDisplay() != kHidNone) cells_.ResendCells();
-    }
+    if (clock_.Now() - ack_.lastFrameTick > kHidAckTimeoutMs) LoseHidDisplay();
     return;
   }
   hid_.SendNextQueuedFrame(flags_.hid40Link != 0);
+}
+
+void ConnectionManager::LoseHidDisplay() {
+  // Closed without the clear that Disconnect queues: it would run after the resend below and
+  // leave the display blank while the host believes its text is shown.
+  hid_.CloseDevice();
+  ack_.ackPending = 0;
+  hid_.DropQueue();
+  const uint32_t now = clock_.Now();
+  hidSearch_ = HidSearch{true, now, now};
+  SearchForHidDisplay();
+}
+
+void ConnectionManager::SearchForHidDisplay() {
+  const uint32_t now = clock_.Now();
+  if (!hidSearch_.active) hidSearch_ = HidSearch{true, now, now};
+  if (!Reached(now, hidSearch_.next)) return;
+  const uint32_t absent = now - hidSearch_.since;
+  hidSearch_.next = now + (absent < kEveryTickSearchMs    ? 0
+                           : absent < kHalfSecondSearchMs ? kHalfSecondMs
+                                                          : kOneSecondMs);
+  // Found again (without a handshake), it comes back blank: it gets the cell buffer at once
+  // rather than at the host's next write.
+  if (hid_.FindHidDisplay() == kHidNone) return;
+  hidSearch_.active = false;
+  cells_.ResendCells();
 }
 
 void ConnectionManager::PollSerial() {
@@ -135,19 +246,71 @@ void ConnectionManager::PollSerial() {
     serial_.setSerialRetryCount(0);
   }
   if (!serial_.PortOpen()) return;
-
-  serial_.ReadAndDispatch(kSerialReadBytes);
+  if (serial_.PortFailed()) {
+    LoseSerialDisplay(0);
+    return;
+  }
   if (ack_.ackPending != 0 && clock_.Now() - ack_.lastFrameTick > kSerialAckTimeoutMs) {
     const uint8_t timeouts = serial_.serialRetryCount();
     serial_.setSerialRetryCount(static_cast<uint8_t>(timeouts + 1));
     ack_.ackPending = 0;
     if (timeouts + 1 >= kSerialTimeoutsBeforeSuspend) {
-      // The disconnect runs as the next command on this thread.
-      control_.PostSelfSuspend();
+      LoseSerialDisplay(0);
       return;
     }
   }
   if (ack_.ackPending == 0 && serial_.deferredPending()) serial_.SendDeferredFrame();
+  if (serial_.PortFailed()) LoseSerialDisplay(0);
+}
+
+void ConnectionManager::LoseSerialDisplay(uint32_t fastRetryMs) {
+  int32_t expected = 0;
+  if (!shared_.suspended.compare_exchange_strong(expected, SharedState::kSuspendedByDriver) &&
+      expected != SharedState::kSuspendedByDriver) {
+    return;  // the host has suspended the driver meanwhile; its suspend closes the link
+  }
+  // No clear: the display is gone, and the driver is suspended.
+  serial_.ClosePort();
+  ack_.ackPending = 0;
+  serial_.DropDeferredFrame();
+  const uint32_t now = clock_.Now();
+  recovery_.active = true;
+  recovery_.fastUntil = now + fastRetryMs;
+  recovery_.nextAttempt =
+      now + (fastRetryMs != 0 ? kFastRecoveryIntervalMs : kSerialRecoveryIntervalMs);
+}
+
+void ConnectionManager::AttemptSerialRecovery() {
+  const uint32_t now = clock_.Now();
+  if (!Reached(now, recovery_.nextAttempt)) return;
+  const bool fast = !Reached(now, recovery_.fastUntil);
+  recovery_.nextAttempt = now + (fast ? kFastRecoveryIntervalMs : kSerialRecoveryIntervalMs);
+  if (serial_.PortFailed()) serial_.ClosePort();
+  if (!serial_.PortOpen()) {
+    if (!serial_.OpenSerialPort(portName_)) return;
+    // The port is the driver's again: later attempts come at the ordinary pace.
+    recovery_.fastUntil = now;
+  }
+  serial_.setSerialRetryCount(0);
+  serial_.SetRecovering(true);
+  serial_.RequestIdentify();
+  if (serial_.PortFailed()) serial_.ClosePort();
+}
+
+void ConnectionManager::FinishSerialRecovery() {
+  serial_.ConfirmIdentify();
+  EndRecovery();
+  serial_.setSerialRetryCount(0);
+  int32_t own = SharedState::kSuspendedByDriver;
+  if (!shared_.suspended.compare_exchange_strong(own, 0)) return;  // the host suspended it
+  ack_.ackPending = 0;
+  serialSession_ = true;
+  cells_.ResendCells();
+}
+
+void ConnectionManager::EndRecovery() {
+  recovery_.active = false;
+  serial_.SetRecovering(false);
 }
 
 }  // namespace zol

@@ -1,4 +1,5 @@
-// Choosing, opening and closing the display link, and the link half of the poll tick.
+// Choosing, opening and closing the display link; taking its input as it arrives; and the link
+// half of the poll tick: acknowledgement time-outs, and finding a lost display again.
 #pragma once
 
 #include <cstddef>
@@ -17,14 +18,34 @@ namespace zol {
 
 // A HID display is preferred whatever port name the host gave; the serial port is the
 // fallback, and the name serves later reconnects. Worker thread only.
+//
+// Input. Every wake of the worker thread takes what the display sent (ServiceInput): every HID
+// report or serial byte that has arrived, up to a bound per wake, in order. An acknowledgement
+// lets the next waiting frame go out at once.
+//
+// A lost HID display (its acknowledgement more than 1000 ms late, or a read or write failing
+// as a removed device does) is closed, its waiting frames dropped, and searched for: at once,
+// then every tick for a second, every 500 ms until ten seconds have passed and every second
+// after that, so that a long absence costs little. Found again, it gets the cell buffer.
+//
+// A lost serial display (the fourth acknowledgement time-out in a row, or a port failure)
+// suspends the driver (SharedState::kSuspendedByDriver: the host's writes are refused), closes
+// the port, and comes back by itself: about every 2 s the port is opened again if need be and
+// an identify request sent; the reply, taken by the ordinary input path, ends the suspension
+// and the cell buffer is sent again. No attempt waits for the reply, and none runs while the
+// host has suspended the driver or the port is lent out. The same recovery follows a reconnect
+// of a serial session that failed (the host's resume, or the port's return from the
+// cooperating program); when the port was still held by that program, attempts come every
+// tick for the first 5 s.
 class ConnectionManager : public PortUser {
  public:
   static constexpr uint16_t kSettleMs = 1000;
   static constexpr uint32_t kHidAckTimeoutMs = 1000;
   static constexpr uint32_t kSerialAckTimeoutMs = 400;
-  static constexpr uint32_t kSerialReadBytes = 80;
-  // Consecutive serial time-outs after which the driver suspends itself.
+  // Consecutive serial time-outs after which the display counts as lost.
   static constexpr uint8_t kSerialTimeoutsBeforeSuspend = 4;
+  static constexpr uint32_t kSerialRecoveryIntervalMs = 2000;
+  static constexpr uint32_t kReclaimRetryMs = 5000;
   static constexpr size_t kPortNameSize = 128;
 
   ConnectionManager(Clock& clock, SharedState& shared, FrameAck& ack, LinkFlags& flags,
@@ -35,37 +56,66 @@ class ConnectionManager : public PortUser {
   // (a failed HID handshake does not fall back to serial), otherwise the serial port. A link
   // still open from before is closed first, without a clear, so that a connect on top of an
   // open link neither leaks the device nor loses the port. A newly opened serial port starts
-  // with no time-outs counted, so that a resume after the driver suspended itself on repeated
-  // time-outs can identify the display again. Returns 1 when a display answered.
+  // with no time-outs counted. Ends a recovery. Returns 1 when a display answered.
   int Connect(const char* name);
-  // Closes the link. A HID device that was open, or a serial port, first gets a clear queued
-  // behind the running command. The HID model flags stay set, so the poll tick can find the
-  // same model again.
+  // Connect with the stored port name after the host's resume; a serial session that fails
+  // to reconnect recovers by itself.
+  int Resume();
+  // Closes the link and ends a recovery. A HID device that was open, or a serial port, first
+  // gets a clear queued behind the running command. The HID model flags stay set, so the poll
+  // tick can find the same model again.
   void Disconnect();
   // Closes every device handle and the port without queuing anything (worker thread ending).
   void CloseAll();
-  // The poll tick after port sharing: nothing while connecting or suspended. HID: searches
-  // every tick while the device is lost (no handshake; found again, it gets the cells resent),
-  // then handles one input report, or
-  // after more than 1000 ms without acknowledgement closes the device, drops the waiting
-  // frames, searches and resends the cells, or sends the next waiting frame. Serial: reads up
-  // to 80 bytes, counts an acknowledgement missing for more than 400 ms (the fourth in a row
-  // suspends the driver), then sends the kept-back frame.
+  // Takes what the display has sent; then sends the next waiting frame when nothing awaits
+  // an acknowledgement. Nothing while connecting or while the host has suspended the driver.
+  void ServiceInput();
+  // Events to wait on for input (see DeviceService::InputEvents).
+  size_t InputEvents(uintptr_t* events, size_t max);
+  // The poll tick after port sharing and input: nothing while connecting or suspended by the
+  // host. HID: searches for a lost display, or after more than 1000 ms without acknowledgement
+  // drops the device and its waiting frames and searches. Serial: counts an acknowledgement
+  // missing for more than 400 ms (the fourth in a row loses the display), sends the kept-back
+  // frame, and makes the recovery attempts of a lost display.
   void PollLink();
 
   // PortUser.
   void ReleasePort() override { Disconnect(); }
-  void ReclaimPort() override { Connect(portName_); }
+  void ReclaimPort() override;
 
   const char* portName() const { return portName_; }
   int32_t connecting() const { return connecting_; }
+  bool recovering() const { return recovery_.active; }
 
  private:
+  struct HidSearch {
+    bool active = false;
+    uint32_t since = 0;  // when the display was lost
+    uint32_t next = 0;   // when the next search is due
+  };
+  struct SerialRecovery {
+    bool active = false;
+    uint32_t nextAttempt = 0;
+    uint32_t fastUntil = 0;  // attempts every tick until then
+  };
+
   void StorePortName(const char* name);
   int ConnectHid(int kind);
   int ConnectSerial();
+  void ServiceHidInput();
+  void ServiceSerialInput();
   void PollHid();
   void PollSerial();
+  // Closes a HID display that is gone, drops its waiting frames and searches for it.
+  void LoseHidDisplay();
+  void SearchForHidDisplay();
+  // Suspends the driver for a lost serial display and starts its recovery.
+  void LoseSerialDisplay(uint32_t fastRetryMs);
+  void AttemptSerialRecovery();
+  void FinishSerialRecovery();
+  void EndRecovery();
+  // After a reconnect that failed: a serial session recovers by itself.
+  void RecoverIfSerialSession(int connected);
 
   Clock& clock_;
   SharedState& shared_;
@@ -77,6 +127,9 @@ class ConnectionManager : public PortUser {
   DriverControl& control_;
   char portName_[kPortNameSize] = {};
   int32_t connecting_ = 0;
+  bool serialSession_ = false;  // the last successful connect chose the serial port
+  HidSearch hidSearch_;
+  SerialRecovery recovery_;
 };
 
 }  // namespace zol

@@ -30,7 +30,7 @@ void DeviceCore::Suspend(int32_t flag) {
     connection_.Disconnect();
   } else {
     parked_ = false;
-    connection_.Connect(connection_.portName());
+    connection_.Resume();
   }
 }
 
@@ -49,7 +49,20 @@ void DeviceCore::Clear() {
 void DeviceCore::PollTick() {
   if (parked_) return;
   if (!sharing_.ServicePortSharing()) return;
+  // Input is taken on every wake of the worker thread; the tick takes it too, for a platform
+  // that cannot wake the thread on input.
+  connection_.ServiceInput();
   connection_.PollLink();
+}
+
+void DeviceCore::ServiceInput() {
+  if (parked_ || sharing_.portReleased()) return;
+  connection_.ServiceInput();
+}
+
+size_t DeviceCore::InputEvents(uintptr_t* events, size_t max) {
+  if (parked_ || sharing_.portReleased()) return 0;
+  return connection_.InputEvents(events, max);
 }
 
 void DeviceCore::Shutdown() {

@@ -53,7 +53,10 @@ class DeviceCore final : public DeviceService {
   void WriteText(const uint8_t* dots, int32_t count) override;
   void WriteAll(const uint8_t* dots, int32_t count) override;
   void Clear() override;
+  // Port sharing, then the display's input, then the link's periodic work.
   void PollTick() override;
+  void ServiceInput() override;
+  size_t InputEvents(uintptr_t* events, size_t max) override;
   // Parks, and closes the HID device, the serial port and the port-sharing block.
   void Shutdown() override;
 

@@ -1,6 +1,7 @@
 // The seam between the worker thread's command channel and the device side.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zol {
@@ -21,8 +22,13 @@ class DeviceService {
   virtual void WriteText(const uint8_t* dots, int32_t count) = 0;
   virtual void WriteAll(const uint8_t* dots, int32_t count) = 0;
   virtual void Clear() = 0;
-  // CMD_POLL: one poll tick.
+  // CMD_POLL: one poll tick, every 100 ms whatever else the thread does.
   virtual void PollTick() = 0;
+  // Takes everything the display has sent (bounded per call), on every wake of the thread.
+  virtual void ServiceInput() = 0;
+  // The waitable objects (Windows event handles) whose signal means that the display has sent
+  // something; at most max of them into events. Returns how many.
+  virtual size_t InputEvents(uintptr_t* events, size_t max) = 0;
   // The worker thread is ending: release every device handle, port and mapping.
   virtual void Shutdown() = 0;
 };

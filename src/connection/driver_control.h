@@ -9,9 +9,6 @@ class DriverControl {
   // The driver's own ClearDisplay: queues a clear behind the running command without waiting,
   // unless the driver is suspended.
   virtual void PostClear() = 0;
-  // Suspends the driver from the worker thread: sets the suspended flag to 1 and queues
-  // CMD_SUSPEND 1 without waiting, so the disconnect runs as the next command.
-  virtual void PostSelfSuspend() = 0;
 };
 
 }  // namespace zol

@@ -2,9 +2,13 @@
 
 namespace zol {
 
+void SleepUntil(Clock& clock, uint32_t deadline) {
+  for (uint32_t now = clock.Now(); !Reached(now, deadline); now = clock.Now())
+    clock.Sleep(MsUntil(now, deadline));
+}
+
 void WaitTicks(Clock& clock, uint16_t delay) {
-  const uint32_t start = clock.Now();
-  while (static_cast<uint32_t>(clock.Now() - start) <= delay) clock.Sleep(1);
+  SleepUntil(clock, clock.Now() + delay + 1u);
 }
 
 }  // namespace zol

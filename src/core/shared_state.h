@@ -3,14 +3,21 @@
 #pragma once
 
 #include <atomic>
+#include <climits>
 #include <cstdint>
 
 namespace zol {
 
 // Written by one side, read by the other: each field is atomic so that no access is a race.
 struct SharedState {
-  // Non-zero while suspended (the value last given to SetSuspended, or 1 when the worker
-  // thread suspended the driver itself).
+  // Value of suspended while the worker thread has suspended the driver itself, having lost a
+  // serial display; it ends that suspension itself once the display answers again. The host's
+  // SetSuspended never stores it (it stores 1 for it), so the two owners never mix.
+  static constexpr int32_t kSuspendedByDriver = INT32_MIN;
+
+  // Non-zero while suspended: the value last given to SetSuspended, or kSuspendedByDriver.
+  // The worker thread changes it only from 0 to kSuspendedByDriver and back, with
+  // compare-and-exchange, so a suspension the host asks for meanwhile always wins.
   std::atomic<int32_t> suspended{0};
   // Geometry of the connected display; set by the handshakes on the worker thread, read by
   // the host. Not cleared by a disconnect or a failed connect.

@@ -169,15 +169,18 @@ int32_t CBrailleSampleDriver::ClearDisplay() {
 }
 
 int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
-  if (suspend == shared.suspended.load()) return 1;
-  shared.suspended.store(suspend);
-  if (suspend != 0) {
+  // The value the worker thread marks its own suspension with is never the host's. A host that
+  // suspends a driver that suspended itself takes the suspension over: the driver then never
+  // ends it.
+  const int32_t value = suspend == SharedState::kSuspendedByDriver ? 1 : suspend;
+  if (shared.suspended.exchange(value) == value) return 1;
+  if (value != 0) {
     DestroyHiddenWindow();
   } else if (!hiddenWindow.load() && workerThread.load()) {
     // A window only serves an open session; without one nothing would ever post to it.
     CreateHiddenWindow();
   }
-  return PostCommand(CMD_SUSPEND, nullptr, static_cast<uint32_t>(suspend), true);
+  return PostCommand(CMD_SUSPEND, nullptr, static_cast<uint32_t>(value), true);
 }
 
 int32_t CBrailleSampleDriver::GetTextCellCount() {
@@ -272,11 +275,6 @@ void CBrailleSampleDriver::HostLinkPart::DeviceData(const uint8_t* data, int32_t
 
 void CBrailleSampleDriver::ControlPart::PostClear() {
   driver_.ClearDisplay();
-}
-
-void CBrailleSampleDriver::ControlPart::PostSelfSuspend() {
-  driver_.shared.suspended.store(1);
-  driver_.PostCommand(CMD_SUSPEND, nullptr, 1, false);
 }
 
 }  // namespace zol

@@ -21,6 +21,7 @@
 #include "connection/driver_control.h"
 #include "core/shared_state.h"
 #include "driver/command_channel.h"
+#include "driver/command_queue.h"
 #include "driver/key_name_pool.h"
 #include "driver/post_gate.h"
 #include "input/host_link.h"
@@ -129,9 +130,6 @@ class CBrailleSampleDriver : public IBrailleDriver {
    public:
     explicit ControlPart(CBrailleSampleDriver& driver) : driver_(driver) {}
     void PostClear() override;
-    // The hidden window stays: it belongs to the host's thread, and a later SetSuspended(0)
-    // finds it and keeps using it.
-    void PostSelfSuspend() override;
 
    private:
     CBrailleSampleDriver& driver_;
@@ -161,13 +159,21 @@ class CBrailleSampleDriver : public IBrailleDriver {
   bool WaitWorkerReady();
   static DWORD WINAPI WorkerThreadMain(LPVOID driver);
   void RunWorkerThread();
-  void EndWorkerThread();
+  // Sleeps until the display sends something, a message or command arrives, or timeoutMs pass.
+  void WaitForWork(DWORD timeoutMs);
+  // Handles the messages of the thread's queue (at most a bound per wake): commands posted as
+  // thread messages, WM_TIMER as a poll tick, the rest dispatched. False after CMD_STOP.
+  bool RunThreadMessages();
+  // Runs the queued commands, at most a bound per wake; those taken and not yet run stay in
+  // pending. False after CMD_STOP.
+  bool RunQueuedCommands(QueuedCommand*& pending);
+  void EndWorkerThread(QueuedCommand* pending);
   int32_t PostCommand(CommandCode code, const void* data, uint32_t length, bool wait);
   void WaitForCommand(uint32_t waitTicket);
   int32_t DispatchCommand(uint32_t code, uint8_t* payload, uint64_t param);
   void RunCommand(uint32_t code, const uint8_t* payload, uint32_t value);
-  uint8_t* NewPayload(const void* data, uint32_t length);
-  void FreePayload(uint8_t* payload);
+  QueuedCommand* NewCommand(uint32_t code, const void* data, uint32_t length, uint64_t param);
+  void FreeCommand(QueuedCommand* command);
 
   // Hidden window and key events (hidden_window.cpp).
   void RegisterWindowClass();
@@ -190,7 +196,6 @@ class CBrailleSampleDriver : public IBrailleDriver {
   std::atomic<DWORD> workerThreadId{0};
   std::atomic<HWND> hiddenWindow{nullptr};
   char driverName[80] = {};
-  UINT_PTR pollTimerId = 0;  // worker thread only
 
   std::atomic<HINSTANCE> moduleInstance{nullptr};
   std::atomic<int32_t> workerState{kNoWorker};
@@ -206,6 +211,9 @@ class CBrailleSampleDriver : public IBrailleDriver {
   std::atomic<uint32_t> completedWaitTicket{0};
   // Result of the last CMD_CONNECT, for Open.
   std::atomic<int32_t> lastConnectResult{0};
+  CommandQueue commands;
+  // Commands posted and not yet run or freed.
+  std::atomic<uint32_t> queuedCommands{0};
   PostGate commandPosts;
   PostGate keyPosts;
   KeyNamePool keyNames;

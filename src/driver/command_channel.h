@@ -8,7 +8,9 @@ namespace zol {
 // A key event for the hidden window (WM_USER + 1).
 inline constexpr uint32_t kKeyEventMessage = 1025;
 
-// A command is the thread message kCommandMessageBase + code, posted with no window.
+// Command codes. The driver queues its commands in process (command_queue.h) and wakes the
+// worker thread with kWakeMessage; a thread message kCommandMessageBase + code posted with no
+// window is a command too.
 enum CommandCode : uint32_t {
   CMD_STOP = 0,
   CMD_NOP = 1,
@@ -22,6 +24,14 @@ enum CommandCode : uint32_t {
 };
 inline constexpr uint32_t kCommandMessageBase = 1026;
 inline constexpr uint32_t kLastCommandMessage = kCommandMessageBase + CMD_POLL;
+
+// Posted to the worker thread when a command arrives in an empty queue: it only wakes it.
+inline constexpr uint32_t kWakeMessage = 0x8000 + 0x5A4C;  // WM_APP + 'ZL'
+
+// Commands waiting at most, as many as Windows lets a thread's message queue hold; a post
+// beyond them fails (the host's write returns 0) instead of letting a host that floods the
+// driver grow its memory without bound.
+inline constexpr uint32_t kMaxQueuedCommands = 10000;
 
 inline constexpr bool IsCommandMessage(uint32_t message) {
   return message >= kCommandMessageBase && message <= kLastCommandMessage;

@@ -1,25 +1,40 @@
 // The worker thread and its command channel.
 //
-// Commands are thread messages kCommandMessageBase + code posted to the worker thread, the
-// payload (a zero-terminated copy the poster made) in the first parameter and the value in the
-// second. One manual-reset completion event is set when the thread is ready and after every
-// command; every post that waits resets it first. A caller that waits also hands a wait ticket
-// along with its command and resumes only once that very command has run, so Open judges the
-// connect it posted and not a poll tick that happened to finish first.
+// The host's threads queue commands in process (command_queue.h): a payload copy with a zero
+// byte after it, the code, and the value. A command that lands in an empty queue wakes the
+// worker thread with a thread message. One manual-reset completion event is set when the
+// thread is ready and after every command somebody waits for: a caller that waits hands a wait
+// ticket along with its command and resumes only once that very command has run, so Open
+// judges the connect it posted and not a poll tick that happened to finish first.
+//
+// The loop. The thread sleeps in MsgWaitForMultipleObjectsEx until the display has sent
+// something (the links' input events), a message or command arrives, or the next poll tick is
+// due. Each wake then, in this order: handles the thread's messages, takes what the display
+// sent, runs the poll tick if it is due, and runs the queued commands. Every step is bounded,
+// so a host that streams writes never holds back keys or the tick, and the tick runs every
+// 100 ms whatever else arrives (a WM_TIMER would only come while the queue is empty).
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
+#include "core/poll_schedule.h"
 #include "driver/braille_sample_driver.h"
 #include "driver/pumping_wait.h"
+#include "platform/win32/win32_clock.h"
 
 namespace zol {
 
 namespace {
 
 constexpr DWORD kReadyWaitMs = 5000;
-constexpr UINT kPollIntervalMs = 100;
+constexpr uint32_t kPollIntervalMs = 100;
 // A waiting caller wakes at least this often to look again; there is no overall limit.
 constexpr DWORD kCommandWaitRoundMs = 5000;
+// Per wake at most; what is left waits for the next pass through the loop, which follows at
+// once.
+constexpr int kCommandsPerWake = 32;
+constexpr int kMessagesPerWake = 64;
+constexpr size_t kMaxInputEvents = 4;
 
 }  // namespace
 
@@ -71,53 +86,100 @@ DWORD WINAPI CBrailleSampleDriver::WorkerThreadMain(LPVOID driver) {
 void CBrailleSampleDriver::RunWorkerThread() {
   if (const uint32_t delay = workerStartDelayMs.load()) Sleep(delay);
   MSG message;
-  // Creates the thread's message queue: posts are accepted from here on.
+  // Creates the thread's message queue: the wake messages are accepted from here on.
   PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
   int32_t expected = kStarting;
   if (!workerState.compare_exchange_strong(expected, kRunning)) return;
   workerThreadId.store(GetCurrentThreadId());
   SetEvent(completionEvent.load());
-  pollTimerId = SetTimer(nullptr, 0, kPollIntervalMs, nullptr);
 
+  win32::Win32Clock clock;
+  PollSchedule ticks(clock.Now(), kPollIntervalMs);
+  QueuedCommand* pending = nullptr;
   for (;;) {
-    const BOOL got = GetMessageA(&message, nullptr, 0, 0);
-    if (got == -1) {
-      Sleep(1);  // nothing to take; never spin
-      continue;
+    WaitForWork(pending != nullptr ? 0 : ticks.MsUntilDue(clock.Now()));
+    if (!RunThreadMessages()) break;
+    try {
+      Device().ServiceInput();
+    } catch (...) {
     }
-    if (got == 0) continue;  // WM_QUIT: only CMD_STOP ends the loop
+    if (ticks.TakeDue(clock.Now())) DispatchCommand(CMD_POLL, nullptr, 0);
+    if (!RunQueuedCommands(pending)) break;
+  }
+  EndWorkerThread(pending);
+}
+
+void CBrailleSampleDriver::WaitForWork(DWORD timeoutMs) {
+  uintptr_t events[kMaxInputEvents];
+  size_t count = 0;
+  try {
+    count = Device().InputEvents(events, kMaxInputEvents);
+  } catch (...) {
+  }
+  HANDLE handles[kMaxInputEvents];
+  for (size_t i = 0; i < count; ++i) handles[i] = reinterpret_cast<HANDLE>(events[i]);
+  const DWORD result = MsgWaitForMultipleObjectsEx(static_cast<DWORD>(count), handles, timeoutMs,
+                                                   QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+  // A handle that cannot be waited on must not turn the loop into a spin: wait without it.
+  if (result == WAIT_FAILED && count != 0)
+    MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+bool CBrailleSampleDriver::RunThreadMessages() {
+  MSG message;
+  for (int handled = 0;
+       handled < kMessagesPerWake && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE); ++handled) {
+    if (message.message == WM_QUIT) continue;  // only CMD_STOP ends the loop
+    if (message.hwnd == nullptr && message.message == kWakeMessage) continue;
     if (message.hwnd == nullptr && IsCommandMessage(message.message)) {
-      if (!DispatchCommand(message.message - kCommandMessageBase,
-                           reinterpret_cast<uint8_t*>(message.wParam),
-                           static_cast<uint64_t>(message.lParam))) {
-        break;
-      }
+      // A command posted as a thread message owns its payload, allocated with malloc.
+      auto* payload = reinterpret_cast<uint8_t*>(message.wParam);
+      const int32_t go = DispatchCommand(message.message - kCommandMessageBase, payload,
+                                         static_cast<uint64_t>(message.lParam));
+      std::free(payload);
+      if (!go) return false;
     } else if (message.message == WM_TIMER) {
       DispatchCommand(CMD_POLL, nullptr, 0);
     } else {
       DispatchMessageA(&message);
     }
   }
-  EndWorkerThread();
+  return true;
 }
 
-void CBrailleSampleDriver::EndWorkerThread() {
-  // No post lands in this queue any more; the commands still queued are thrown away with their
-  // payloads.
+bool CBrailleSampleDriver::RunQueuedCommands(QueuedCommand*& pending) {
+  if (pending == nullptr) pending = commands.TakeAll();
+  for (int run = 0; pending != nullptr && run < kCommandsPerWake; ++run) {
+    QueuedCommand* command = pending;
+    pending = command->next;
+    const int32_t go = DispatchCommand(command->code, command->payload(), command->param);
+    FreeCommand(command);
+    if (!go) return false;
+  }
+  return true;
+}
+
+void CBrailleSampleDriver::EndWorkerThread(QueuedCommand* pending) {
+  // No command lands in the queue any more; those still queued are thrown away.
   workerState.store(kEnded);
   commandPosts.WaitIdle(YieldToPoster);
+  for (QueuedCommand* list : {pending, commands.TakeAll()}) {
+    while (list != nullptr) {
+      QueuedCommand* next = list->next;
+      FreeCommand(list);
+      list = next;
+    }
+  }
   MSG message;
   while (PeekMessageA(&message, reinterpret_cast<HWND>(-1), kCommandMessageBase,
                       kLastCommandMessage, PM_REMOVE)) {
     // PeekMessageA hands out WM_QUIT whatever the filter; it carries no payload.
-    if (IsCommandMessage(message.message)) FreePayload(reinterpret_cast<uint8_t*>(message.wParam));
+    if (IsCommandMessage(message.message)) std::free(reinterpret_cast<void*>(message.wParam));
   }
   try {
     Device().Shutdown();
   } catch (...) {
   }
-  if (pollTimerId != 0) KillTimer(nullptr, pollTimerId);
-  pollTimerId = 0;
 }
 
 int32_t CBrailleSampleDriver::PostCommand(CommandCode code, const void* data, uint32_t length,
@@ -125,28 +187,26 @@ int32_t CBrailleSampleDriver::PostCommand(CommandCode code, const void* data, ui
   if (!workerThread.load()) return 0;
   // Only the worker thread sets the event after a command: it must never wait for itself.
   if (GetCurrentThreadId() == workerThreadId.load()) wait = false;
-  uint8_t* payload = nullptr;
-  if (data && length > 0) {
-    payload = NewPayload(data, length);
-    if (!payload) return 0;
-  }
+  if (queuedCommands.load() >= kMaxQueuedCommands) return 0;
   const uint32_t ticket = wait ? lastWaitTicket.fetch_add(1) + 1 : 0;
+  QueuedCommand* command = NewCommand(code, data, length, PackCommandParam(length, ticket));
+  if (!command) return 0;
   // Only a waiting caller needs the event re-armed (its ticket tells its own command from
   // others); the writes the host streams skip the extra call into the system.
   if (wait) {
     if (HANDLE event = completionEvent.load()) ResetEvent(event);
   }
 
-  BOOL posted = FALSE;
+  bool queued = false;
   commandPosts.Enter();
   if (workerState.load() == kRunning) {
-    posted = PostThreadMessageA(workerThreadId.load(), kCommandMessageBase + code,
-                                reinterpret_cast<WPARAM>(payload),
-                                static_cast<LPARAM>(PackCommandParam(length, ticket)));
+    queued = true;
+    // A failed wake is made up for by the next poll tick, which wakes the thread anyway.
+    if (commands.Push(command)) PostThreadMessageA(workerThreadId.load(), kWakeMessage, 0, 0);
   }
   commandPosts.Leave();
-  if (!posted) {
-    FreePayload(payload);
+  if (!queued) {
+    FreeCommand(command);
     return 0;
   }
   if (ticket != 0) WaitForCommand(ticket);
@@ -179,9 +239,10 @@ int32_t CBrailleSampleDriver::DispatchCommand(uint32_t code, uint8_t* payload, u
   } catch (...) {
     // A command always completes; its own result is not reported.
   }
-  FreePayload(payload);
-  if (const uint32_t ticket = CommandWaitTicket(param)) completedWaitTicket.store(ticket);
-  if (HANDLE event = completionEvent.load()) SetEvent(event);
+  if (const uint32_t ticket = CommandWaitTicket(param)) {
+    completedWaitTicket.store(ticket);
+    if (HANDLE event = completionEvent.load()) SetEvent(event);
+  }
   return code == CMD_STOP ? 0 : 1;
 }
 
@@ -215,19 +276,29 @@ void CBrailleSampleDriver::RunCommand(uint32_t code, const uint8_t* payload, uin
   }
 }
 
-uint8_t* CBrailleSampleDriver::NewPayload(const void* data, uint32_t length) {
-  // length + 1 zero bytes, so that a text payload is always terminated.
-  auto* payload = static_cast<uint8_t*>(std::calloc(static_cast<size_t>(length) + 1, 1));
-  if (!payload) return nullptr;
-  std::memcpy(payload, data, length);
+QueuedCommand* CBrailleSampleDriver::NewCommand(uint32_t code, const void* data, uint32_t length,
+                                                uint64_t param) {
+  // The payload follows the command, with a zero byte after it, so a text is always
+  // terminated.
+  const uint32_t payloadLength = data && length > 0 ? length : 0;
+  const size_t size = sizeof(QueuedCommand) + (payloadLength ? payloadLength + 1u : 0u);
+  void* memory = std::calloc(size, 1);
+  if (!memory) return nullptr;
+  auto* command = new (memory) QueuedCommand;
+  command->code = code;
+  command->length = payloadLength;
+  command->param = param;
+  if (payloadLength) std::memcpy(command->payload(), data, payloadLength);
   livePayloads.fetch_add(1);
-  return payload;
+  queuedCommands.fetch_add(1);
+  return command;
 }
 
-void CBrailleSampleDriver::FreePayload(uint8_t* payload) {
-  if (!payload) return;
-  std::free(payload);
+void CBrailleSampleDriver::FreeCommand(QueuedCommand* command) {
+  if (!command) return;
+  std::free(command);
   livePayloads.fetch_sub(1);
+  queuedCommands.fetch_sub(1);
 }
 
 }  // namespace zol

@@ -3,13 +3,16 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/io_failure.h"
+#include "hid/hid_path.h"
 #include "hid/hid_reports.h"
 
 namespace zol {
 
 namespace {
 
-constexpr uint16_t kSearchStepWaitMs = 300;
+// A display that has just arrived is given this long before it is opened.
+constexpr uint16_t kSettleWaitMs = 300;
 constexpr uint16_t kHandshakeReadWaitMs = 50;
 constexpr int kHandshakeReadsPerRequest = 10;
 constexpr int kHandshakeRepeats = 20;
@@ -34,9 +37,7 @@ int HidLink::FindHidDisplay() {
   const bool listed = bus_.BeginList();
   int kind = kHidNone;
   char path[kMaxPathBytes];
-  for (uint32_t index = 0;; ++index) {
-    WaitTicks(clock_, kSearchStepWaitMs);
-    if (!listed) break;
+  for (uint32_t index = 0; listed; ++index) {
     path[0] = '\0';
     if (!bus_.PathAt(index, path, sizeof path)) break;
     path[sizeof path - 1] = '\0';
@@ -47,16 +48,28 @@ int HidLink::FindHidDisplay() {
   return kind;
 }
 
-int HidLink::TryOpenDisplay(const char* path) {
-  const HidHandle write = bus_.Open(path, false);
-  if (write == 0) return kHidNone;
-  HidAttributes attributes;
-  const int kind = bus_.Attributes(write, &attributes) ? DisplayKind(attributes) : kHidNone;
-  if (kind == kHidNone) {
-    bus_.Close(write);
+int HidLink::QueryKind(const char* path) {
+  hid::PathIds ids;
+  if (hid::IdsFromPath(path, &ids) &&
+      (ids.vendorId != hid::kVendorId ||
+       (ids.productId != hid::kProduct40 && ids.productId != hid::kProduct80))) {
     return kHidNone;
   }
+  const HidHandle query = bus_.OpenForQuery(path);
+  if (query == 0) return kHidNone;
+  HidAttributes attributes;
+  const int kind = bus_.Attributes(query, &attributes) ? DisplayKind(attributes) : kHidNone;
+  bus_.Close(query);
+  return kind;
+}
 
+int HidLink::TryOpenDisplay(const char* path) {
+  const int kind = QueryKind(path);
+  if (kind == kHidNone) return kHidNone;
+  WaitTicks(clock_, kSettleWaitMs);
+
+  const HidHandle write = bus_.Open(path);
+  if (write == 0) return kHidNone;
   HidReportLengths announced;
   if (!bus_.ReportLengths(write, &announced)) announced = {};
   auto ioLength = [](uint16_t length) -> uint16_t {
@@ -64,13 +77,17 @@ int HidLink::TryOpenDisplay(const char* path) {
     return static_cast<uint16_t>(std::min<size_t>(length, kMaxReportBytes));
   };
 
-  const HidHandle read = bus_.Open(path, true);
+  const HidHandle read = bus_.Open(path);
   if (read == 0) {
     bus_.Close(write);
     return kHidNone;
   }
+  // Without it a burst of more than 32 reports loses the oldest before they are read. A
+  // refusal leaves the system's default, which still works for ordinary typing.
+  bus_.SetInputBuffers(read, kInputBuffers);
   writeHandle_ = write;
   readHandle_ = read;
+  lost_ = false;
   lengths_.input = ioLength(announced.input);
   lengths_.output = ioLength(announced.output);
   return kind;
@@ -81,40 +98,71 @@ void HidLink::CloseDevice() {
   if (writeHandle_ != 0) bus_.Close(writeHandle_);
   readHandle_ = 0;
   writeHandle_ = 0;
+  lost_ = false;
 }
 
 int HidLink::WriteHidReport(const uint8_t payload[8]) {
   if (writeHandle_ == 0) return 1;
+  if (lost_) return 0;
   const size_t length = lengths_.output;
   std::memset(outReport_, 0, std::max(length, hid::kReportBytes));
   outReport_[0] = 0;  // report ID
   std::memcpy(outReport_ + 1, payload, hid::kPayloadBytes);
-  return bus_.Write(writeHandle_, outReport_, length) ? 1 : 0;
+  const uint32_t error = bus_.Write(writeHandle_, outReport_, length, kWriteLimitMs);
+  if (error == 0) return 1;
+  if (IsLossOfDevice(error)) lost_ = true;
+  return 0;
 }
 
 int HidLink::ReadHidReport(uint8_t payload[8]) {
-  if (readHandle_ == 0) return -1;
+  if (readHandle_ == 0 || lost_) return -1;
   const size_t length = lengths_.input;
-  std::memset(inReport_, 0, std::max(length, hid::kReportBytes));
-  if (bus_.ReadNow(readHandle_, inReport_, length) != HidReadResult::Report) return -1;
-  std::memcpy(payload, inReport_ + 1, hid::kPayloadBytes);
-  return 9;
+  uint32_t error = 0;
+  switch (bus_.TakeReport(readHandle_, inReport_, length, &error)) {
+    case HidReadResult::Report:
+      std::memcpy(payload, inReport_ + 1, hid::kPayloadBytes);
+      return 9;
+    case HidReadResult::NotReady:
+      return -1;
+    case HidReadResult::Failed:
+      if (IsLossOfDevice(error)) lost_ = true;
+      return -1;
+  }
+  return -1;
+}
+
+int HidLink::ServiceInput() {
+  uint8_t payload[hid::kPayloadBytes];
+  int handled = 0;
+  while (handled < kReportsPerWake && ReadHidReport(payload) == 9) {
+    HandleHidInput(payload);
+    ++handled;
+  }
+  return handled;
+}
+
+bool HidLink::HandshakeReplyArrived() {
+  uint8_t payload[hid::kPayloadBytes];
+  for (int taken = 0; taken < kReportsPerWake && ReadHidReport(payload) == 9; ++taken) {
+    if (hid::ClassifyInput(payload) != hid::InputKind::HandshakeReply) continue;
+    shared_.textCellCount = payload[hid::kReplyTextCellsByte];
+    shared_.statusCellCount = payload[hid::kReplyStatusCellsByte];
+    return true;
+  }
+  return false;
 }
 
 int HidLink::HidHandshake() {
   WriteHidReport(hid::kHandshakeRequest);
   int reads = 0;
   int repeats = 0;
-  uint8_t payload[hid::kPayloadBytes];
+  uint32_t deadline = clock_.Now();
   while (repeats < kHandshakeRepeats) {
-    if (ReadHidReport(payload) == 9 &&
-        hid::ClassifyInput(payload) == hid::InputKind::HandshakeReply) {
-      shared_.textCellCount = payload[hid::kReplyTextCellsByte];
-      shared_.statusCellCount = payload[hid::kReplyStatusCellsByte];
-      return 1;
-    }
-    // No report, or one that is not the reply (a key pressed meanwhile): it is dropped.
-    WaitTicks(clock_, kHandshakeReadWaitMs);
+    // Reports other than the reply (a key pressed meanwhile) are dropped.
+    if (HandshakeReplyArrived()) return 1;
+    if (lost_) return 0;
+    deadline += kHandshakeReadWaitMs;
+    SleepUntil(clock_, deadline);
     if (reads == kHandshakeReadsPerRequest) {
       reads = 0;
       WriteHidReport(hid::kHandshakeRequest);

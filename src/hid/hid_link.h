@@ -8,10 +8,20 @@
 // capabilities that cannot be read, are taken as the display's own 9 bytes. Output bytes after
 // the ninth are 0; input bytes that a shorter report does not carry read as 0.
 //
-// An interface is taken only when both channels open: when the second (overlapped) open fails
-// (on Windows also when the read event cannot be created), the first handle is closed and the
-// search goes on with the next interface, so the link is never left half open. A search
-// closes a link that is still open before it starts.
+// Discovery spends nothing on an interface that cannot be the display: a path that names other
+// USB ids is skipped unopened, and any other is opened without access rights for its
+// attributes. Only a display waits 300 ms (a device that has just arrived settles) before it is
+// opened, twice, for reading and writing: a write channel and a read channel. It is taken only
+// when both open; otherwise the first handle is closed and the search goes on, so the link is
+// never left half open. A search closes a link that is still open before it starts.
+//
+// Input is read as it arrives: one read stays outstanding on the read channel, whose input
+// buffer is raised to 512 reports right after it opens, so that a burst of keys waits in the
+// system until the worker thread takes it instead of being dropped (Windows keeps 32 reports
+// per handle unless told otherwise and drops the oldest). A write that has not completed within
+// 1000 ms is cancelled. A read or write that fails for any reason but a passing shortage of
+// memory marks the device as lost (core/io_failure.h); the connection manager then closes it
+// and searches again.
 #pragma once
 
 #include <cstddef>
@@ -31,20 +41,37 @@ class HidLink {
   static constexpr int kRingRows = 8;
   static constexpr int kRowBytes = 128;
 
+  static constexpr uint32_t kInputBuffers = 512;
+  static constexpr uint32_t kWriteLimitMs = 1000;
+  // Input reports taken per wake of the worker thread at most, so that a device that floods
+  // the link cannot hold the thread.
+  static constexpr int kReportsPerWake = 64;
+
   HidLink(HidBus& bus, Clock& clock, SharedState& shared, FrameAck& ack, InputTranslator& input);
 
-  // Searches the present interfaces (300 ms before every step); opens the first display.
+  // Searches the present interfaces; opens the first display.
   int FindHidDisplay();
-  // Identify handshake; stores the reply's cell counts. 1 when the display answered.
+  // Identify handshake; stores the reply's cell counts. 1 when the display answered. Its
+  // 50 ms waits are measured against deadlines, so that sleeps the system lengthens do not add
+  // up. Every report that has arrived is looked at in each step; others than the reply are
+  // dropped.
   int HidHandshake();
-  // Closes both handles (no-op when closed).
+  // Closes both handles (no-op when closed) and forgets a loss.
   void CloseDevice();
   bool DeviceOpen() const { return writeHandle_ != 0; }
+  // A read or write failed in a way that means the device is gone.
+  bool DeviceLost() const { return lost_; }
 
-  // One report: report ID 0 and the 8 payload bytes. 1 without writing when no device.
+  // One report: report ID 0 and the 8 payload bytes. 1 without writing when no device; 0 when
+  // the write failed or the device is lost.
   int WriteHidReport(const uint8_t payload[8]);
-  // 9 with the payload filled when a report was waiting, -1 otherwise; never blocks.
+  // 9 with the payload filled when a report had arrived, -1 otherwise; never blocks.
   int ReadHidReport(uint8_t payload[8]);
+  // Hands every input report that has arrived, in order, to HandleHidInput, at most
+  // kReportsPerWake; returns how many.
+  int ServiceInput();
+  // What the worker thread waits on for input while the device is open; 0 otherwise.
+  uintptr_t InputEvent() { return readHandle_ != 0 && !lost_ ? bus_.InputEvent() : 0; }
 
   void SendHidFrame40(const uint8_t* cells);  // at least 42 cells
   void SendHidFrame80(const uint8_t* cells);  // at least 82 cells
@@ -63,6 +90,10 @@ class HidLink {
 
   // Opens the display at path when it is one; returns its kind, or kHidNone with nothing open.
   int TryOpenDisplay(const char* path);
+  // The kind of display at path from its attributes, read through a handle without access.
+  int QueryKind(const char* path);
+  // Looks at every report that has arrived for the handshake's reply; true when it came.
+  bool HandshakeReplyArrived();
   // Queues the frame while one is in flight or others wait; otherwise writes it.
   void SendFrame(const uint8_t* cells, int cellCount);
   // Writes the frame's reports and marks it in flight.
@@ -78,6 +109,7 @@ class HidLink {
 
   HidHandle writeHandle_ = 0;
   HidHandle readHandle_ = 0;
+  bool lost_ = false;
   HidReportLengths lengths_;  // as used for I/O: announced, limited to kMaxReportBytes
   uint8_t outReport_[kMaxReportBytes] = {};
   uint8_t inReport_[kMaxReportBytes] = {};

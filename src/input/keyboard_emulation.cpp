@@ -102,7 +102,7 @@ void InputTranslator::HandleScanCode(uint16_t code) {
 // Tells the host that a Ctrl key went down or up: a 3-byte record of the low 16 bits of the
 // tick count, low byte first, with the XOR of both bytes in the middle.
 void InputTranslator::ReportCtrlScanCode() {
-  const uint16_t ticks = static_cast<uint16_t>(clock_.Now());
+  const uint16_t ticks = static_cast<uint16_t>(clock_.SystemTickCount());
   const uint8_t low = ticks & 0xFF;
   const uint8_t high = ticks >> 8;
   const uint8_t record[3] = {low, static_cast<uint8_t>(low ^ high), high};

@@ -1,7 +1,9 @@
 #include "serial/serial_link.h"
 
+#include <algorithm>
 #include <cstring>
 
+#include "core/io_failure.h"
 #include "serial/com_port_number.h"
 
 namespace zol {
@@ -14,11 +16,12 @@ constexpr uint8_t kNoParity = 0;
 constexpr uint8_t kOneStopBit = 0;
 constexpr uint32_t kWriteTimeoutMs = 1000;
 
-// The handshake counts 2 ms steps instead of measuring time: 1000 steps when no reply comes,
-// with an identify request before the first step and at each quarter of the window.
+// The handshake's window, with an identify request at its start and at each quarter; between
+// steps it sleeps about 2 ms (Windows may make that a timer period of about 15.6 ms; every
+// time is measured, so that only makes the steps fewer).
 constexpr uint32_t kHandshakeWindowMs = 2000;
 constexpr uint32_t kHandshakeResendMs = kHandshakeWindowMs / 4;
-constexpr uint16_t kHandshakeStepMs = 2;
+constexpr uint32_t kHandshakeStepMs = 2;
 
 // Beyond this many acknowledgement time-outs in a row nothing is sent.
 constexpr uint8_t kMaxRetryCount = 3;
@@ -26,9 +29,8 @@ constexpr uint8_t kMaxRetryCount = 3;
 constexpr uint8_t kFortyCellDisplay = 40;
 constexpr int32_t kFortyCellStatusCells = 2;
 
-// Large enough for the poll tick's 80-byte reads; larger requests are served in one read of
-// this size.
-constexpr uint32_t kReadChunk = 128;
+// Bytes read from the port at a time.
+constexpr uint32_t kReadChunk = 256;
 
 }  // namespace
 
@@ -40,12 +42,13 @@ int SerialLink::OpenSerialPort(const char* portName) {
   if (port_ != nullptr) return 0;
   port_ = ports_.Create();
   if (port_ == nullptr) return 0;
-  if (port_->Open(portName != nullptr ? portName : "") != 0) {
+  lastOpenError_ = port_->Open(portName != nullptr ? portName : "");
+  if (lastOpenError_ != 0) {
     port_.reset();
     return 0;
   }
-  // Flow control stays as the port's default configuration set it; a failing setup leaves
-  // the port usable with its previous line settings.
+  portFailed_ = false;
+  // A failing setup leaves the port with its previous settings, which may still work.
   port_->Setup(kBaudRate, kDataBits, kNoParity, kOneStopBit);
   // A packet cut off when the last port closed would otherwise take the new port's first
   // bytes, the identify reply among them, as its data.
@@ -57,45 +60,56 @@ int SerialLink::SerialHandshake(const char* portName) {
   if (port_ == nullptr) return 0;
   comPortNumber_ = ComPortNumber(portName);
 
-  SendSerialPacket(PKT_IDENTIFY, 0, nullptr);
-  serialIdentified_ = 0;
-
-  uint32_t nextResend = kHandshakeResendMs;
-  for (uint32_t elapsed = 0; elapsed < kHandshakeWindowMs; elapsed += kHandshakeStepMs) {
-    uint8_t byte = 0;
-    uint32_t received = 0;
-    port_->Read(&byte, 1, &received);
-    if (received != 0) HandleSerialByte(byte);
+  RequestIdentify();
+  const uint32_t start = clock_.Now();
+  const uint32_t end = start + kHandshakeWindowMs;
+  uint32_t nextRequest = start + kHandshakeResendMs;
+  for (;;) {
+    ReadAndDispatch(kBytesPerWake);
     if (serialIdentified_ != 0) {
-      const uint8_t confirm = 0;
-      SendSerialPacket(PKT_IDENTIFY_CONFIRM, 1, &confirm);
+      ConfirmIdentify();
       return 1;
     }
-    if (elapsed >= nextResend) {
+    const uint32_t now = clock_.Now();
+    if (portFailed_ || Reached(now, end)) return 0;
+    if (Reached(now, nextRequest)) {
       SendSerialPacket(PKT_IDENTIFY, 0, nullptr);
-      nextResend += kHandshakeResendMs;
+      nextRequest += kHandshakeResendMs;
     }
-    WaitTicks(clock_, kHandshakeStepMs);
+    clock_.Sleep(std::max(1u, std::min(kHandshakeStepMs, MsUntil(clock_.Now(), end))));
   }
-  return 0;
+}
+
+void SerialLink::RequestIdentify() {
+  serialIdentified_ = 0;
+  SendSerialPacket(PKT_IDENTIFY, 0, nullptr);
+}
+
+void SerialLink::ConfirmIdentify() {
+  const uint8_t confirm = 0;
+  SendSerialPacket(PKT_IDENTIFY_CONFIRM, 1, &confirm);
 }
 
 void SerialLink::ClosePort() {
+  portFailed_ = false;
   if (port_ == nullptr) return;
   port_->Close();
   port_.reset();
 }
 
 void SerialLink::ReadAndDispatch(uint32_t maxBytes) {
-  if (port_ == nullptr) return;
   uint8_t buffer[kReadChunk];
-  const uint32_t wanted = maxBytes < kReadChunk ? maxBytes : kReadChunk;
-  if (wanted == 0) return;
-  uint32_t received = 0;
-  port_->Read(buffer, wanted, &received);
-  // A failed read normally reports nothing; whatever it did report was taken from the port.
-  if (received > wanted) received = wanted;
-  for (uint32_t i = 0; i < received; ++i) HandleSerialByte(buffer[i]);
+  uint32_t total = 0;
+  while (port_ != nullptr && !portFailed_ && total < maxBytes) {
+    const uint32_t wanted = std::min(kReadChunk, maxBytes - total);
+    uint32_t received = 0;
+    const uint32_t result = port_->Read(buffer, wanted, &received);
+    if (received > wanted) received = wanted;
+    for (uint32_t i = 0; i < received && port_ != nullptr; ++i) HandleSerialByte(buffer[i]);
+    total += received;
+    NoteResult(result);
+    if (result != 0 || received < wanted) break;
+  }
 }
 
 void SerialLink::HandleSerialByte(uint8_t b) {
@@ -156,7 +170,8 @@ void SerialLink::DispatchPacket(uint8_t type, uint8_t length, const uint8_t* dat
 void SerialLink::SendSerialPacket(uint8_t type, uint8_t length, const uint8_t* data) {
   if (length > kSerialMaxSentData || (length != 0 && data == nullptr)) return;
   if (serialRetryCount_ > kMaxRetryCount) return;
-  if (port_ == nullptr || shared_.suspended.load() != 0) return;
+  if (port_ == nullptr) return;
+  if (shared_.suspended.load() != 0 && !(recovering_ && type != PKT_CELLS)) return;
 
   if (ack_.ackPending != 0 && type == PKT_CELLS) {
     // Only the newest kept-back display frame survives.
@@ -197,10 +212,14 @@ void SerialLink::SendDeferredFrame() {
 }
 
 void SerialLink::WriteToPort(const uint8_t* bytes, size_t count) {
-  // Write failures and time-outs are ignored: a lost display frame shows up as a missing
-  // acknowledgement.
-  if (port_ != nullptr && count != 0)
-    port_->Write(bytes, static_cast<uint32_t>(count), kWriteTimeoutMs);
+  // A failed write of a display frame still leaves the frame awaiting its acknowledgement; the
+  // failure itself marks the port as gone when it is not a passing one.
+  if (port_ != nullptr && count != 0 && !portFailed_)
+    NoteResult(port_->Write(bytes, static_cast<uint32_t>(count), kWriteTimeoutMs));
+}
+
+void SerialLink::NoteResult(uint32_t result) {
+  if (IsLossOfDevice(result)) portFailed_ = true;
 }
 
 }  // namespace zol

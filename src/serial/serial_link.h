@@ -18,17 +18,38 @@ class SerialLink {
   SerialLink(SerialPortFactory& ports, Clock& clock, SharedState& shared, FrameAck& ack,
              InputTranslator& input);
 
+  // Bytes taken from the port per wake of the worker thread at most, so that a display that
+  // floods the link cannot hold the thread.
+  static constexpr uint32_t kBytesPerWake = 4096;
+
   // Opens portName at 38400 8N1 with the receiver idle; 1 when open, 0 otherwise (and when a
-  // port is already open).
+  // port is already open). The error of the last open that failed is kept.
   int OpenSerialPort(const char* portName);
-  // Identify handshake; sets comPortNumber from portName. 1 when the display identified.
+  uint32_t lastOpenError() const { return lastOpenError_; }
+  // Identify handshake; sets comPortNumber from portName. 1 when the display identified. The
+  // 2000 ms window and the requests at 0, 500, 1000 and 1500 ms are measured on the clock, and
+  // every byte that has arrived is read at each step.
   int SerialHandshake(const char* portName);
-  // Closes and destroys the port (no-op without one). Does not queue a clear.
+  // Closes and destroys the port (no-op without one) and forgets a failure. Does not queue a
+  // clear.
   void ClosePort();
   bool PortOpen() const { return port_ != nullptr; }
+  // A read or write failed in a way that means the port or the display behind it is gone
+  // (core/io_failure.h).
+  bool PortFailed() const { return portFailed_; }
+  uintptr_t InputEvent() const { return port_ != nullptr ? port_->InputEvent() : 0; }
 
   // Reads what has arrived (at most maxBytes, never waiting) and feeds it to the receiver.
   void ReadAndDispatch(uint32_t maxBytes);
+  // Recovery of a lost display. While recovering, the identify request, the confirmation and
+  // acknowledgements go out although the driver is suspended (display frames do not).
+  void SetRecovering(bool recovering) { recovering_ = recovering; }
+  // Sends an identify request; identified() tells when the reply has come.
+  void RequestIdentify();
+  bool identified() const { return serialIdentified_ != 0; }
+  void ConfirmIdentify();
+  // Forgets the kept-back display frame.
+  void DropDeferredFrame() { deferredPending_ = 0; }
   void HandleSerialByte(uint8_t b);
   // Sends one packet under the sending rules; a data length above 119 is refused.
   void SendSerialPacket(uint8_t type, uint8_t length, const uint8_t* data);
@@ -48,6 +69,8 @@ class SerialLink {
   void CompletePacket();
   void DispatchPacket(uint8_t type, uint8_t length, const uint8_t* data);
   void WriteToPort(const uint8_t* bytes, size_t count);
+  // Notes a failed read or write.
+  void NoteResult(uint32_t result);
 
   SerialPortFactory& ports_;
   Clock& clock_;
@@ -61,6 +84,9 @@ class SerialLink {
   uint8_t identifyInfo1_ = 0;
   uint8_t identifyInfo2_ = 0;
   uint8_t serialRetryCount_ = 0;
+  uint32_t lastOpenError_ = 0;
+  bool portFailed_ = false;
+  bool recovering_ = false;
 
   struct StoredPacket {
     uint8_t type = 0;

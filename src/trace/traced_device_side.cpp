@@ -35,7 +35,7 @@ TracedDeviceSide::LinkSnapshot TracedDeviceSide::Snapshot() {
   return LinkSnapshot{core_.linkKind(),          core_.hid().DeviceOpen(),
                       core_.serial().PortOpen(), core_.portSharing().portReleased(),
                       core_.frameAck(),          core_.serial().serialRetryCount(),
-                      hidBus_.closeCount()};
+                      hidBus_.closeCount(),      core_.connection().recovering()};
 }
 
 void TracedDeviceSide::ReportLink(const char* event) {
@@ -49,11 +49,16 @@ void TracedDeviceSide::ReportChanges(const LinkSnapshot& before) {
     log_.Line("serial acknowledgement time-out (%u in a row)%s", after.serialRetries,
               after.serialRetries > 3 ? ": suspending the driver" : "");
   }
+  if (!before.recovering && after.recovering)
+    log_.Line("serial display lost: driver suspended, trying again every 2 s");
+  if (before.recovering && !after.recovering && shared_.suspended.load() == 0)
+    ReportLink("serial display answered again");
   const bool hidLink = before.kind == LinkKind::Hid40 || before.kind == LinkKind::Hid80;
-  if (hidLink && before.hidOpen && before.ack.ackPending != 0 &&
-      static_cast<uint32_t>(clock_.Now() - before.ack.lastFrameTick) > 1000 &&
-      after.hidCloses != before.hidCloses) {
-    log_.Line("hid acknowledgement time-out: display lost");
+  if (hidLink && before.hidOpen && after.hidCloses != before.hidCloses && !after.released) {
+    const bool late = before.ack.ackPending != 0 &&
+                      static_cast<uint32_t>(clock_.Now() - before.ack.lastFrameTick) > 1000;
+    log_.Line(late ? "hid acknowledgement time-out: display lost"
+                   : "hid display lost: a read or write failed");
   }
   if (!before.released && after.released) log_.Line("port released to the sharing program");
   if (before.released && !after.released) log_.Line("port taken back from the sharing program");
@@ -111,6 +116,13 @@ void TracedDeviceSide::Clear() {
 void TracedDeviceSide::PollTick() {
   LinkSnapshot before = Snapshot();
   core_.PollTick();
+  ReportChanges(before);
+  log_.Flush();
+}
+
+void TracedDeviceSide::ServiceInput() {
+  LinkSnapshot before = Snapshot();
+  core_.ServiceInput();
   ReportChanges(before);
   log_.Flush();
 }

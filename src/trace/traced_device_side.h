@@ -24,6 +24,10 @@ class TracedDeviceSide final : public DeviceService {
   void WriteAll(const uint8_t* dots, int32_t count) override;
   void Clear() override;
   void PollTick() override;
+  void ServiceInput() override;
+  size_t InputEvents(uintptr_t* events, size_t max) override {
+    return core_.InputEvents(events, max);
+  }
   void Shutdown() override;
 
   DeviceCore& core() { return core_; }
@@ -37,6 +41,7 @@ class TracedDeviceSide final : public DeviceService {
     FrameAck ack;
     uint8_t serialRetries;
     uint32_t hidCloses;
+    bool recovering;
   };
   LinkSnapshot Snapshot();
   // Reports what changed on the link during a command or tick.

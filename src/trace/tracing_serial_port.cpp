@@ -43,6 +43,7 @@ class TracingSerialPort final : public SerialPort {
     log_.Line("serial close");
     return inner_->Close();
   }
+  uintptr_t InputEvent() override { return inner_->InputEvent(); }
 
  private:
   std::unique_ptr<SerialPort> inner_;

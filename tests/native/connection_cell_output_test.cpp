@@ -99,16 +99,21 @@ TEST_F(CellOutputTest, RefusedWritesKeepTheBuffer) {
   EXPECT_EQ(h.SerialFrames(), 0u);
 }
 
-TEST_F(CellOutputTest, HidWritesGoOutWhileSuspendedButNotWithoutADevice) {
+TEST_F(CellOutputTest, HidWritesGoOutWhileSuspendedAndWithoutADeviceAreKeptForItsReturn) {
   ConnectHid40();
   h.shared.suspended = 1;  // the suspend command itself has not run yet
   h.WriteText({0xFF});
   EXPECT_EQ(h.HidFrames(), 1u);
 
   h.shared.suspended = 0;
-  h.core.Disconnect();
+  h.Unplug();
+  h.Tick();  // lost, and searched for
   h.WriteText({0x01, 0x01});
-  EXPECT_EQ(h.Cells(0, 2), (Bytes{0xFF, 0x00}));
+  EXPECT_EQ(h.HidFrames(), 1u);
+  EXPECT_EQ(h.Cells(0, 2), (Bytes{0x08, 0x08}));
+  h.Replug();
+  h.Tick();
+  EXPECT_EQ(h.LastHidFrame(), h.Cells(0, 42));
 }
 
 }  // namespace

@@ -6,23 +6,23 @@
 namespace zol {
 namespace {
 
-// Frames waiting in the HID ring go out before a newer one, so the display ends up with the
-// host's last write even when that write comes between an acknowledgement and the tick that
-// sends the next waiting frame.
-TEST(HidFrameOrder, AWriteAfterAnAcknowledgementQueuesBehindTheWaitingFrames) {
+// Frames waiting in the HID ring go out before a newer one, and the acknowledgement of one
+// frame sends the next at once, so the display ends up with the host's writes in order.
+TEST(HidFrameOrder, WaitingFramesGoOutInOrderEachAsSoonAsTheOneBeforeIsAcknowledged) {
   test::ConnectionHarness h;
   h.AddHid(sim::HidDisplay::Model40());
   ASSERT_EQ(h.core.Connect("COM3"), 1);
-  h.WriteText({0x01});  // in flight
-  h.WriteText({0x02});  // waits
-  h.WriteText({0x04});  // waits
-  h.Tick();             // the acknowledgement
-  ASSERT_EQ(h.core.frameAck().ackPending, 0);
-  ASSERT_EQ(h.HidFrames(), 1u);
+  h.WriteText({0x01});    // in flight
+  h.WriteText({0x02});    // waits
+  h.WriteText({0x04});    // waits
+  h.core.ServiceInput();  // the acknowledgement, and the next frame goes at once
+  EXPECT_EQ(h.HidFrames(), 2u);
+  EXPECT_EQ(h.core.frameAck().ackPending, 1);
 
   h.WriteText({0x08});
-  EXPECT_EQ(h.HidFrames(), 1u);
-  h.Ticks(10);
+  EXPECT_EQ(h.HidFrames(), 2u);
+  h.core.ServiceInput();
+  h.core.ServiceInput();
   ASSERT_EQ(h.HidFrames(), 4u);
   EXPECT_EQ(h.hidDisplay.frames()[1][0], MapDotsToDevice(0x02));
   EXPECT_EQ(h.hidDisplay.frames()[2][0], MapDotsToDevice(0x04));

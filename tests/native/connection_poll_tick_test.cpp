@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "support/connection_harness.h"
@@ -8,7 +9,6 @@ namespace zol {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Command = test::DriverControlRecorder::Command;
 
 class HidPollTick : public ::testing::Test {
  protected:
@@ -31,24 +31,13 @@ class HidPollTick : public ::testing::Test {
   test::ConnectionHarness h;
 };
 
-TEST_F(HidPollTick, HandlesOneInputReportPerTick) {
-  h.hidDisplay.PressFunctionKey(3);
-  h.hidDisplay.PressRoutingKey(12);
-  h.Tick();
-  EXPECT_EQ(h.host.events.size(), 1u);
-  h.Tick();
-  EXPECT_EQ(h.host.events.size(), 2u);
-}
-
-TEST_F(HidPollTick, SendsAWaitingFrameOnTheTickAfterTheAcknowledgement) {
-  h.WriteText({0x01});
-  h.WriteText({0x02});
-  EXPECT_EQ(h.HidFrames(), 1u);
-  h.Tick();  // reads the acknowledgement
-  EXPECT_EQ(h.HidFrames(), 1u);
-  h.Tick();
-  EXPECT_EQ(h.HidFrames(), 2u);
-  EXPECT_EQ(h.LastHidFrame()[0], 0x04);
+TEST_F(HidPollTick, InputIsTakenInOrderAndAFloodIsBoundedPerWake) {
+  for (int i = 0; i < 100; ++i) h.hidDisplay.PressRoutingKey(static_cast<uint8_t>(i));
+  h.core.ServiceInput();
+  ASSERT_EQ(h.host.events.size(), 64u);
+  h.core.ServiceInput();
+  ASSERT_EQ(h.host.events.size(), 100u);
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(h.host.events[i].value, i) << i;
 }
 
 TEST_F(HidPollTick, ALateAcknowledgementNeedsMoreThan1000Ms) {
@@ -68,22 +57,26 @@ TEST_F(HidPollTick, ALateAcknowledgementNeedsMoreThan1000Ms) {
   EXPECT_EQ(h.hidDisplay.handshakeRequests(), 1);
 }
 
-TEST_F(HidPollTick, AnUnpluggedDisplayIsSearchedForAndGetsTheCellsBackWithoutAHandshake) {
+TEST_F(HidPollTick, AnUnpluggedIdleDisplayIsLostAtOnceSearchedForAtAFallingPaceAndGetsItsCells) {
   h.WriteText({0x07, 0x38});
   h.Tick();
-  h.Unplug();
-  h.WriteText({0x01});  // goes nowhere
-  h.Ticks(11);          // the time-out closes the device
+  h.Unplug();  // the host writes nothing: the failing read tells
+  h.Tick();
   EXPECT_FALSE(h.HidOpen());
   EXPECT_EQ(h.control.clearsPosted, 0);
-  const size_t searches = h.hidBus.listTimes().size();
-  h.Ticks(3);
-  EXPECT_GT(h.hidBus.listTimes().size(), searches);  // every tick searches
-  EXPECT_FALSE(h.HidOpen());
+  // Every tick for the first second, every 500 ms until 10 s, every second after that.
+  auto searchesOver = [&](int ticks) {
+    const size_t before = h.hidBus.listTimes().size();
+    h.Ticks(ticks);
+    return h.hidBus.listTimes().size() - before;
+  };
+  EXPECT_GE(searchesOver(9), 8u);
+  EXPECT_EQ(searchesOver(90), 18u);
+  EXPECT_EQ(searchesOver(100), 10u);
 
   h.Replug();
   h.hidDisplay.ClearRecords();
-  h.Tick();  // found on the next search, and the cells sent at once
+  h.Ticks(10);  // found by the next search, and the cells sent at once
   EXPECT_TRUE(h.HidOpen());
   EXPECT_EQ(h.hidDisplay.handshakeRequests(), 0);
   ASSERT_EQ(h.HidFrames(), 1u);
@@ -91,6 +84,45 @@ TEST_F(HidPollTick, AnUnpluggedDisplayIsSearchedForAndGetsTheCellsBackWithoutAHa
   EXPECT_EQ(h.hidDisplay.frames()[0][1], 0xE0);
   h.Ticks(12);  // and they stay: nothing blanks them behind the resend
   EXPECT_EQ(h.hidDisplay.frames().back(), h.Cells(0, 42));
+}
+
+TEST_F(HidPollTick, EveryFailureButAPassingShortageLosesTheDisplay) {
+  struct Case {
+    uint32_t error;
+    bool lost;
+  };
+  // Device not connected, bad command, invalid handle, aborted, general failure, not ready,
+  // access denied (a handle whose device is being removed), broken pipe; then not enough
+  // memory, no system resources, not enough quota.
+  const Case cases[] = {{1167, true}, {22, true},    {6, true},    {995, true},
+                        {31, true},   {21, true},    {5, true},    {109, true},
+                        {8, false},   {1450, false}, {1816, false}};
+  for (const Case& c : cases) {
+    for (bool onWrite : {false, true}) {
+      SCOPED_TRACE(std::to_string(c.error) + (onWrite ? " on write" : " on read"));
+      test::ConnectionHarness l;
+      l.AddHid(sim::HidDisplay::Model40());
+      ASSERT_EQ(l.core.Connect("COM3"), 1);
+      const int opensBefore = l.hidBus.stats(l.hidIndex).opens;
+      (onWrite ? l.hidBus.at(l.hidIndex).writeError : l.hidBus.at(l.hidIndex).readError) = c.error;
+      l.WriteText({0x01});
+      l.Tick();
+      // Lost: closed, searched for and, being still there, opened again with the cells.
+      EXPECT_EQ(l.hidBus.stats(l.hidIndex).opens > opensBefore, c.lost);
+    }
+  }
+}
+
+TEST_F(HidPollTick, AWriteThatNeverCompletesIsCancelledAfter1000MsAndLosesTheDisplay) {
+  h.hidBus.at(h.hidIndex).writesStall = true;
+  const uint32_t before = h.clock.Now();
+  h.WriteText({0x01});
+  EXPECT_EQ(h.clock.Now() - before, HidLink::kWriteLimitMs);  // one report, then no more
+  EXPECT_TRUE(h.core.hid().DeviceLost());
+  h.hidBus.at(h.hidIndex).writesStall = false;
+  h.Tick();
+  EXPECT_TRUE(h.HidOpen());
+  EXPECT_EQ(h.LastHidFrame()[0], 0x08);
 }
 
 TEST_F(HidPollTick, NothingIsReadWhileSuspended) {
@@ -151,19 +183,16 @@ TEST_F(SerialPollTick, TheFourthTimeOutInARowSuspendsAndAnAcknowledgementClearsT
 
   TimeOut();
   EXPECT_EQ(Retries(), 4);
-  EXPECT_EQ(h.shared.suspended.load(), 1);
-  EXPECT_EQ(h.control.queued, std::vector<Command>{Command::Suspend});
-  h.control.RunQueued(h.core);
+  EXPECT_EQ(h.shared.suspended.load(), SharedState::kSuspendedByDriver);
   EXPECT_FALSE(h.serialPorts.portOpen());
-  EXPECT_EQ(h.control.clearsPosted, 1);  // not queued: the driver is suspended
-  EXPECT_TRUE(h.control.queued.empty());
+  EXPECT_EQ(h.control.clearsPosted, 0);
+  EXPECT_TRUE(h.core.connection().recovering());
 }
 
 TEST_F(SerialPollTick, ResumingAfterTheSelfSuspensionReconnects) {
   h.serialDisplay.SetCellsAck(sim::CellsAckPolicy::kNone);
   for (int i = 0; i < 4; ++i) TimeOut();
-  h.control.RunQueued(h.core);
-  ASSERT_EQ(h.shared.suspended.load(), 1);
+  ASSERT_EQ(h.shared.suspended.load(), SharedState::kSuspendedByDriver);
 
   h.serialDisplay.SetCellsAck(sim::CellsAckPolicy::kAll);
   h.shared.suspended = 0;  // the host's SetSuspended(0)

@@ -26,9 +26,15 @@ TEST(Reopen, AfterTheHostSuspendedTheSerialDisplayIsFoundAgain) {
 TEST(Reopen, AfterTheDriverSuspendedItselfTheSerialDisplayIsFoundAgain) {
   test::ConnectionHarness h;
   ASSERT_EQ(h.core.Connect("COM3"), 1);
-  h.control.PostSelfSuspend();  // the fourth time-out in a row
-  h.control.RunQueued(h.core);
+  h.Tick();  // the acknowledgement of the handshake's confirmation
+  h.serialDisplay.SetCellsAck(sim::CellsAckPolicy::kNone);
+  for (int i = 0; i < 4; ++i) {  // four time-outs in a row: the display counts as lost
+    h.WriteText({0x01});
+    h.Ticks(5);
+  }
+  ASSERT_EQ(h.shared.suspended.load(), SharedState::kSuspendedByDriver);
   ASSERT_FALSE(h.serialPorts.portOpen());
+  h.serialDisplay.SetCellsAck(sim::CellsAckPolicy::kAll);
   h.core.Disconnect();
   h.core.Shutdown();
 

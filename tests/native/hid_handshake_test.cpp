@@ -7,7 +7,7 @@
 namespace zol::test {
 namespace {
 
-constexpr uint32_t kReadWait = 51;  // WaitTicks(50) lasts just over 50 ms
+constexpr uint32_t kReadWait = 50;
 
 class HidHandshake : public HidLinkTest {
  protected:
@@ -46,6 +46,26 @@ TEST_F(HidHandshake, ASilentDisplayCosts201Reads201WaitsAnd21Requests) {
   EXPECT_EQ(RequestTimes(), expected);
 }
 
+TEST(HidHandshakeTiming, SleepsThatLastAWholeTimerPeriodDoNotStretchTheWaits) {
+  sim::SimClock clock(0, 16);
+  sim::SimHidBus bus(clock);
+  sim::HidDisplayConfig config = sim::HidDisplay::Model40();
+  config.replies = false;
+  sim::HidDisplay display(clock, config);
+  SharedState shared;
+  FrameAck ack;
+  testing::RecordingHostLink host;
+  testing::RecordingKeyInjector injector;
+  InputTranslator input{host, injector, clock, shared};
+  HidLink link{bus, clock, shared, ack, input};
+  bus.AddDisplay("display", hid::kProduct40, &display);
+  ASSERT_EQ(link.FindHidDisplay(), kHid40);
+  const uint32_t start = clock.Now();
+  EXPECT_EQ(link.HidHandshake(), 0);
+  EXPECT_GE(clock.Now() - start, 201u * kReadWait);
+  EXPECT_LE(clock.Now() - start, 201u * kReadWait + 16);
+}
+
 TEST_F(HidHandshake, AReplyAfterFifteenReadsEndsItWithOneRepeatSent) {
   sim::HidDisplayConfig config = sim::HidDisplay::Model40();
   config.replyDelayMs = 14 * kReadWait;  // due when the 15th read starts
@@ -65,7 +85,7 @@ TEST_F(HidHandshake, AKeyPressedMeanwhileIsDroppedAndReadingGoesOn) {
   Connect(config);
   display40.PressRoutingKey(5);
   EXPECT_EQ(link.HidHandshake(), 1);
-  EXPECT_EQ(bus.reads(), 3);  // the key, nothing yet, the reply
+  EXPECT_EQ(bus.reads(), 4);  // the key and nothing more; nothing yet; the reply
   EXPECT_TRUE(host.events.empty());
   EXPECT_EQ(display40.InputWaiting(), 0u);
 }

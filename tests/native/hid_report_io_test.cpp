@@ -68,6 +68,7 @@ TEST_P(HidOddLengths, NeverReachPastTheBuffersAndPadOutputWithZeros) {
   display40.QueueRawReport(raw.data(), raw.size());
 
   EXPECT_EQ(link.WriteHidReport(kPayload), c.works ? 1 : 0);
+  ASSERT_EQ(link.FindHidDisplay(), kHid40);  // a failed write loses the device: find it again
   uint8_t in[8];
   EXPECT_EQ(link.ReadHidReport(in), c.works ? 9 : -1);
   ASSERT_EQ(bus.writes().size(), 1u);

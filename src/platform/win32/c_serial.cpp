@@ -338,8 +338,9 @@ LONG CSerial::WaitForInternalRecord(TransferKind kind, OVERLAPPED* record, DWORD
   }
   const LONG code = wait == WAIT_TIMEOUT ? ERROR_TIMEOUT : static_cast<LONG>(GetLastError());
   // The record and the count live on this call's stack: the cancelled transfer must have
-  // finished before they go away. Whatever it transferred meanwhile is not reported.
-  CancelPendingIo();
+  // finished before they go away. Whatever it transferred meanwhile is not reported. Only this
+  // transfer is cancelled: a read the caller keeps outstanding on its own record goes on.
+  CancelIoEx(portHandle_, record);
   DWORD ignored = 0;
   GetOverlappedResult(portHandle_, record, &ignored, TRUE);
   if (transferred != nullptr) *transferred = 0;
@@ -362,6 +363,71 @@ int CSerial::ProbePort(const char* name) {
     default:
       return -1;
   }
+}
+
+LONG CSerial::SetupPinned(DWORD baudRate, BYTE dataBits, BYTE parity, BYTE stopBits,
+                          DWORD writeLimitMs) {
+  lastError_ = 0;
+  DCB dcb;
+  if (!RequireOpen() || !ReadState(&dcb)) return lastError_;
+  dcb.BaudRate = baudRate;
+  dcb.ByteSize = dataBits;
+  dcb.Parity = parity;
+  dcb.StopBits = stopBits;
+  dcb.fParity = parity != NOPARITY;
+  dcb.fBinary = TRUE;
+  dcb.fOutxCtsFlow = FALSE;
+  dcb.fOutxDsrFlow = FALSE;
+  dcb.fDsrSensitivity = FALSE;
+  dcb.fDtrControl = DTR_CONTROL_ENABLE;
+  dcb.fRtsControl = RTS_CONTROL_ENABLE;
+  dcb.fOutX = FALSE;
+  dcb.fInX = FALSE;
+  dcb.fTXContinueOnXoff = TRUE;
+  dcb.fErrorChar = FALSE;
+  dcb.fNull = FALSE;
+  dcb.fAbortOnError = FALSE;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  if (!WriteState(&dcb)) return lastError_;
+
+  COMMTIMEOUTS timeouts;
+  if (!GetCommTimeouts(portHandle_, &timeouts))
+    return lastError_ = static_cast<LONG>(GetLastError());
+  timeouts.WriteTotalTimeoutMultiplier = 0;
+  timeouts.WriteTotalTimeoutConstant = writeLimitMs;
+  if (!SetCommTimeouts(portHandle_, &timeouts))
+    return lastError_ = static_cast<LONG>(GetLastError());
+  return lastError_;
+}
+
+LONG CSerial::BytesWaiting(DWORD* count) {
+  lastError_ = 0;
+  *count = 0;
+  if (!RequireOpen()) return lastError_;
+  COMSTAT status;
+  DWORD errors = 0;
+  if (!ClearCommError(portHandle_, &errors, &status))
+    return lastError_ = static_cast<LONG>(GetLastError());
+  unreportedErrors_ |= errors;
+  *count = status.cbInQue;
+  return lastError_;
+}
+
+LONG CSerial::TakeOverlappedResult(OVERLAPPED* record, DWORD* transferred) {
+  lastError_ = 0;
+  *transferred = 0;
+  if (!RequireOpen()) return lastError_;
+  if (!GetOverlappedResult(portHandle_, record, transferred, FALSE))
+    lastError_ = static_cast<LONG>(GetLastError());
+  return lastError_;
+}
+
+void CSerial::CancelTransfer(OVERLAPPED* record) {
+  if (portHandle_ == nullptr) return;
+  CancelIoEx(portHandle_, record);
+  DWORD ignored = 0;
+  GetOverlappedResult(portHandle_, record, &ignored, TRUE);
 }
 
 LONG CSerial::PurgeBuffers() {

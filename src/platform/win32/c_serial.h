@@ -57,6 +57,21 @@ class CSerial {
   // 0 present and free, 1 not found, 2 in use, -1 any other failure. The name is opened as it
   // stands, without the device prefix.
   static int ProbePort(const char* name);
+  // Like Setup, and besides it everything a packet link needs whatever the port's previous user
+  // left behind (Windows keeps a port's settings from one user to the next): binary mode, no
+  // XON/XOFF in either direction, no CTS or DSR output flow control, no DSR sensitivity, no
+  // abort on a line error, no error or null character replacement, distinct XON and XOFF
+  // characters (SetCommState refuses equal ones), DTR and RTS on, and writes that the port gives
+  // up after writeLimitMs.
+  LONG SetupPinned(DWORD baudRate, BYTE dataBits, BYTE parity, BYTE stopBits, DWORD writeLimitMs);
+  // Bytes received and not read yet (ClearCommError); error flags it clears are kept for
+  // GetCommErrors.
+  LONG BytesWaiting(DWORD* count);
+  // State of a transfer started with the caller's record, without waiting: 0 when it has
+  // completed (*transferred set), ERROR_IO_INCOMPLETE while it runs, or its error.
+  LONG TakeOverlappedResult(OVERLAPPED* record, DWORD* transferred);
+  // Cancels that one transfer and waits until it has finished with its record and buffer.
+  void CancelTransfer(OVERLAPPED* record);
   LONG PurgeBuffers();
   LONG SendBreak();
   // The events that occurred and are in the event mask; clears them.

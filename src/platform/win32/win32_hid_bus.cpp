@@ -2,8 +2,11 @@
 
 #include <setupapi.h>
 
+#include <algorithm>
 #include <cstring>
 #include <new>
+
+#include "core/io_failure.h"
 
 // The HID headers of mingw-w64 declare C functions without C++ linkage of their own.
 extern "C" {
@@ -14,15 +17,28 @@ namespace zol::win32 {
 
 namespace {
 
+// How long a cancelled write may take to finish before the bus stops waiting for it.
+constexpr DWORD kCancelWaitMs = 100;
+
 HANDLE ToHandle(HidHandle handle) {
   return reinterpret_cast<HANDLE>(handle);
+}
+
+HidHandle OpenPath(const char* path, DWORD access, DWORD flags) {
+  if (path == nullptr || path[0] == '\0') return 0;
+  HANDLE file = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, flags, nullptr);
+  if (file == INVALID_HANDLE_VALUE || file == nullptr) return 0;
+  return reinterpret_cast<HidHandle>(file);
 }
 
 }  // namespace
 
 Win32HidBus::~Win32HidBus() {
   EndList();
+  CancelRead();
   if (readEvent_ != nullptr) CloseHandle(readEvent_);
+  if (writeEvent_ != nullptr) CloseHandle(writeEvent_);
 }
 
 bool Win32HidBus::BeginList() {
@@ -69,24 +85,24 @@ void Win32HidBus::EndList() {
   deviceList_ = INVALID_HANDLE_VALUE;
 }
 
-HidHandle Win32HidBus::Open(const char* path, bool overlapped) {
-  if (path == nullptr || path[0] == '\0') return 0;
-  HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE || file == nullptr) return 0;
-  if (overlapped && readEvent_ == nullptr) {
-    // Manual reset, initially signalled, unnamed.
+HidHandle Win32HidBus::OpenForQuery(const char* path) {
+  return OpenPath(path, 0, 0);
+}
+
+HidHandle Win32HidBus::Open(const char* path) {
+  if (readEvent_ == nullptr) {
+    // Manual reset, initially signalled: the worker thread's first wake starts the first read.
     readEvent_ = CreateEventA(nullptr, TRUE, TRUE, nullptr);
-    if (readEvent_ == nullptr) {
-      CloseHandle(file);
-      return 0;
-    }
   }
-  return reinterpret_cast<HidHandle>(file);
+  if (writeEvent_ == nullptr) writeEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (readEvent_ == nullptr || writeEvent_ == nullptr) return 0;
+  return OpenPath(path, GENERIC_READ | GENERIC_WRITE, FILE_FLAG_OVERLAPPED);
 }
 
 void Win32HidBus::Close(HidHandle handle) {
-  if (handle != 0) CloseHandle(ToHandle(handle));
+  if (handle == 0) return;
+  if (readFile_ == ToHandle(handle)) CancelRead();
+  CloseHandle(ToHandle(handle));
 }
 
 bool Win32HidBus::Attributes(HidHandle handle, HidAttributes* attributes) {
@@ -111,39 +127,87 @@ bool Win32HidBus::ReportLengths(HidHandle handle, HidReportLengths* lengths) {
   return true;
 }
 
-bool Win32HidBus::Write(HidHandle handle, const uint8_t* report, size_t length) {
-  DWORD written = 0;
-  return WriteFile(ToHandle(handle), report, static_cast<DWORD>(length), &written, nullptr) !=
-         FALSE;
+bool Win32HidBus::SetInputBuffers(HidHandle handle, uint32_t count) {
+  return HidD_SetNumInputBuffers(ToHandle(handle), count) != FALSE;
 }
 
-HidReadResult Win32HidBus::ReadNow(HidHandle handle, uint8_t* buffer, size_t length) {
-  if (readEvent_ == nullptr) return HidReadResult::Failed;
+uint32_t Win32HidBus::Write(HidHandle handle, const uint8_t* report, size_t length,
+                            uint32_t timeoutMs) {
+  if (writeEvent_ == nullptr) return ERROR_INVALID_FUNCTION;
   HANDLE file = ToHandle(handle);
-  std::memset(&readOverlapped_, 0, sizeof readOverlapped_);
-  readOverlapped_.hEvent = readEvent_;
-  if (!ReadFile(file, buffer, static_cast<DWORD>(length), nullptr, &readOverlapped_) &&
-      GetLastError() != ERROR_IO_PENDING) {
-    ResetEvent(readEvent_);
-    return HidReadResult::Failed;  // nothing was started
+  OVERLAPPED overlapped{};
+  overlapped.hEvent = writeEvent_;
+  DWORD written = 0;
+  if (WriteFile(file, report, static_cast<DWORD>(length), &written, &overlapped)) return 0;
+  const DWORD started = GetLastError();
+  if (started != ERROR_IO_PENDING) return started;
+
+  bool cancelled = false;
+  if (WaitForSingleObject(writeEvent_, timeoutMs) != WAIT_OBJECT_0) {
+    CancelIoEx(file, &overlapped);
+    cancelled = true;
+    // The record lives on this call's stack: the write must have finished before it goes.
+    // HID writes honour cancellation at once; a driver that does not is given a short while
+    // and then waited for without limit, as the record cannot be abandoned.
+    if (WaitForSingleObject(writeEvent_, kCancelWaitMs) != WAIT_OBJECT_0) {
+      GetOverlappedResult(file, &overlapped, &written, TRUE);
+      return error_code::kTimeout;
+    }
+  }
+  if (GetOverlappedResult(file, &overlapped, &written, FALSE)) return 0;
+  const DWORD error = GetLastError();
+  return cancelled && error == ERROR_OPERATION_ABORTED ? error_code::kTimeout : error;
+}
+
+HidReadResult Win32HidBus::TakeReport(HidHandle handle, uint8_t* buffer, size_t length,
+                                      uint32_t* error) {
+  *error = 0;
+  HANDLE file = ToHandle(handle);
+  if (readEvent_ == nullptr || length == 0) {
+    *error = ERROR_INVALID_FUNCTION;
+    return HidReadResult::Failed;
+  }
+  const DWORD asked = static_cast<DWORD>(std::min(length, kMaxReportBytes));
+  if (readFile_ != nullptr && readFile_ != file) CancelRead();
+  if (readFile_ == nullptr) {
+    // ReadFile resets the event; it is signalled again when the read completes.
+    std::memset(&readOverlapped_, 0, sizeof readOverlapped_);
+    readOverlapped_.hEvent = readEvent_;
+    if (!ReadFile(file, readBuffer_, asked, nullptr, &readOverlapped_) &&
+        GetLastError() != ERROR_IO_PENDING) {
+      *error = GetLastError();
+      return HidReadResult::Failed;
+    }
+    readFile_ = file;
   }
 
-  DWORD transferred = 0;
-  const DWORD wait = WaitForSingleObject(readEvent_, 0);
-  if (wait == WAIT_OBJECT_0) {
-    const BOOL done = GetOverlappedResult(file, &readOverlapped_, &transferred, FALSE);
-    ResetEvent(readEvent_);
-    return done ? HidReadResult::Report : HidReadResult::Failed;
+  DWORD got = 0;
+  if (!GetOverlappedResult(file, &readOverlapped_, &got, FALSE)) {
+    const DWORD failure = GetLastError();
+    if (failure == ERROR_IO_INCOMPLETE) return HidReadResult::NotReady;
+    readFile_ = nullptr;
+    *error = failure;
+    return HidReadResult::Failed;
   }
+  // Complete: the event stays signalled until the next read starts, so the worker thread
+  // comes back for it.
+  readFile_ = nullptr;
+  const size_t taken = std::min<size_t>(got, asked);
+  std::memcpy(buffer, readBuffer_, taken);
+  if (taken < length) std::memset(buffer + taken, 0, length - taken);
+  return HidReadResult::Report;
+}
 
-  // Not complete at once: cancel, and wait for the cancellation to finish so that nothing
-  // stays outstanding on the buffer or the overlapped record. A report that arrived between
-  // the test and the cancel completes the read normally and is delivered, not lost.
-  CancelIo(file);
-  const BOOL done = GetOverlappedResult(file, &readOverlapped_, &transferred, TRUE);
-  ResetEvent(readEvent_);
-  if (done) return HidReadResult::Report;
-  return wait == WAIT_TIMEOUT ? HidReadResult::NotReady : HidReadResult::Failed;
+void Win32HidBus::CancelRead() {
+  if (readFile_ == nullptr) return;
+  // The overlapped record and the buffer are this object's: the read must have finished with
+  // them before another starts or the handle goes. A report that completed meanwhile is lost,
+  // which only happens when the device is being closed.
+  CancelIoEx(readFile_, &readOverlapped_);
+  DWORD ignored = 0;
+  GetOverlappedResult(readFile_, &readOverlapped_, &ignored, TRUE);
+  readFile_ = nullptr;
+  SetEvent(readEvent_);
 }
 
 }  // namespace zol::win32

@@ -1,15 +1,20 @@
 // The HID stack of Windows: SetupDi enumeration of the present HID interfaces, HidD/HidP for
-// attributes and report lengths, and file I/O on the device path.
+// attributes, report lengths and input buffers, and overlapped file I/O on the device path.
 #pragma once
 
 #include <windows.h>
+
+#include <cstdint>
 
 #include "hid/hid_bus.h"
 
 namespace zol::win32 {
 
-// Worker thread only. Reads use one manual-reset event, created with the first overlapped
-// open and kept for the bus's life, and one overlapped record; a read never outlives ReadNow.
+// Worker thread only. Input is read through one overlapped read kept outstanding on the read
+// channel, with one manual-reset event (created with the first open and kept for the bus's
+// life) that the worker thread waits on. Writes are overlapped too, so that a device that
+// stops taking output reports costs at most the write limit, after which the write is
+// cancelled; they use an event of their own.
 class Win32HidBus : public HidBus {
  public:
   Win32HidBus() = default;
@@ -20,20 +25,32 @@ class Win32HidBus : public HidBus {
   bool BeginList() override;
   bool PathAt(uint32_t index, char* path, size_t size) override;
   void EndList() override;
-  // An overlapped open also makes sure the read event exists; when it cannot be created the
-  // handle is closed again and the open fails.
-  HidHandle Open(const char* path, bool overlapped) override;
+  HidHandle OpenForQuery(const char* path) override;
+  // Also makes sure both events exist; when they cannot be created the open fails.
+  HidHandle Open(const char* path) override;
   void Close(HidHandle handle) override;
   bool Attributes(HidHandle handle, HidAttributes* attributes) override;
   bool ReportLengths(HidHandle handle, HidReportLengths* lengths) override;
-  bool Write(HidHandle handle, const uint8_t* report, size_t length) override;
-  HidReadResult ReadNow(HidHandle handle, uint8_t* buffer, size_t length) override;
+  bool SetInputBuffers(HidHandle handle, uint32_t count) override;
+  uint32_t Write(HidHandle handle, const uint8_t* report, size_t length,
+                 uint32_t timeoutMs) override;
+  HidReadResult TakeReport(HidHandle handle, uint8_t* buffer, size_t length,
+                           uint32_t* error) override;
+  uintptr_t InputEvent() override { return reinterpret_cast<uintptr_t>(readEvent_); }
 
  private:
+  static constexpr size_t kMaxReportBytes = 256;
+
+  // Cancels the outstanding read, if any, and waits until it has finished with the buffer.
+  void CancelRead();
+
   GUID hidGuid_{};
   HANDLE deviceList_ = INVALID_HANDLE_VALUE;  // HDEVINFO
   HANDLE readEvent_ = nullptr;
+  HANDLE writeEvent_ = nullptr;
   OVERLAPPED readOverlapped_{};
+  HANDLE readFile_ = nullptr;  // the handle a read is outstanding on, null when none
+  uint8_t readBuffer_[kMaxReportBytes] = {};
 };
 
 }  // namespace zol::win32

@@ -241,15 +241,25 @@ TEST_F(DriverTest, SuspendClosesTheLinkRefusesWritesAndResumeReconnects) {
   EXPECT_NE(CDriverClearDisplay(driver), 0);
 }
 
-TEST_F(DriverTest, TheWorkerThreadSuspendsTheDriverByItself) {
+TEST_F(DriverTest, TheWorkerThreadSuspendsTheDriverByItselfAndTheHostCanTakeItOver) {
   ASSERT_EQ(Open(), 1);
-  RunAtNextTick(ScriptedAction::kSelfSuspend);
-  ASSERT_TRUE(PumpUntil([&] { return Log() == "Connect(COM1);Suspend(1)"; }));
   const uint8_t dots[1] = {1};
+  RunAtNextTick(ScriptedAction::kSelfSuspend);
+  EXPECT_EQ(CDriverWriteTextCells(driver, dots, 1), 0);
+  RunAtNextTick(ScriptedAction::kEndSelfSuspension);
+  EXPECT_NE(CDriverWriteTextCells(driver, dots, 1), 0);
+
+  // Suspended by the driver, then by the host: the host's suspension is never ended by the
+  // driver, and only the host's resume reconnects.
+  RunAtNextTick(ScriptedAction::kSelfSuspend);
+  EXPECT_EQ(CDriverSetSuspended(driver, 1), 1);
+  RunAtNextTick(ScriptedAction::kEndSelfSuspension);
   EXPECT_EQ(CDriverWriteTextCells(driver, dots, 1), 0);
   EXPECT_EQ(CDriverSetSuspended(driver, 0), 1);
-  EXPECT_EQ(Log(), "Connect(COM1);Suspend(1);Suspend(0)");
   EXPECT_NE(CDriverWriteTextCells(driver, dots, 1), 0);
+  EXPECT_TRUE(PumpUntil([&] {
+    return Log() == "Connect(COM1);WriteText(1:01);Suspend(1);Suspend(0);WriteText(1:01)";
+  }));
 }
 
 TEST_F(DriverTest, DeviceDataReachesTheHostOnTheWorkerThreadOnlyWithAHost) {

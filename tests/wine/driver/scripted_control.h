@@ -9,11 +9,12 @@
 // Work the scripted device side does on the worker thread at the next poll tick, in the order
 // queued.
 enum class ScriptedAction : int32_t {
-  kPostKey,       // HostLink::PostKeyEvent(text, value), from a buffer reused for every name
-  kSelfSuspend,   // DriverControl::PostSelfSuspend()
-  kDeviceData,    // HostLink::DeviceData(text, 3)
-  kSleep,         // holds the worker thread value ms
-  kCreateWindow,  // creates a window on the worker thread (see WorkerWindow)
+  kPostKey,            // HostLink::PostKeyEvent(text, value), from a buffer reused for every name
+  kSelfSuspend,        // the device side suspends the driver itself (a lost serial display)
+  kEndSelfSuspension,  // and ends that suspension when the display answers again
+  kDeviceData,         // HostLink::DeviceData(text, 3)
+  kSleep,              // holds the worker thread value ms
+  kCreateWindow,       // creates a window on the worker thread (see WorkerWindow)
 };
 
 class ScriptedControl {

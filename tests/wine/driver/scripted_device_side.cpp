@@ -66,6 +66,8 @@ class ScriptedDevice final : public zol::DeviceService, public ScriptedControl {
     pending_ -= static_cast<int32_t>(actions.size());
   }
   void Shutdown() override { Record("Shutdown"); }
+  void ServiceInput() override {}
+  size_t InputEvents(uintptr_t*, size_t) override { return 0; }
 
   // ScriptedControl, on the test's threads.
   void Reset() override {
@@ -212,9 +214,17 @@ class ScriptedDevice final : public zol::DeviceService, public ScriptedControl {
         host_->PostKeyEvent(composed_, action.value);
         std::memset(composed_, '#', sizeof composed_ - 1);
         break;
-      case ScriptedAction::kSelfSuspend:
-        control_->PostSelfSuspend();
+      case ScriptedAction::kSelfSuspend: {
+        // What the device side does when it loses a serial display.
+        int32_t running = 0;
+        shared_->suspended.compare_exchange_strong(running, zol::SharedState::kSuspendedByDriver);
         break;
+      }
+      case ScriptedAction::kEndSelfSuspension: {
+        int32_t own = zol::SharedState::kSuspendedByDriver;
+        shared_->suspended.compare_exchange_strong(own, 0);
+        break;
+      }
       case ScriptedAction::kDeviceData:
         host_->DeviceData(reinterpret_cast<const uint8_t*>(action.text.c_str()), 3);
         break;

@@ -90,6 +90,24 @@ BOOLEAN NTAPI HidD_GetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes) {
   return TRUE;
 }
 
+/* Windows accepts 2 to 512 input buffers per handle. The pipes behind the simulated devices
+ * hold every report, so the count is only checked. */
+BOOLEAN NTAPI HidD_SetNumInputBuffers(HANDLE handle, ULONG count) {
+  (void)handle;
+  if (count < 2 || count > 512) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+BOOLEAN NTAPI HidD_GetNumInputBuffers(HANDLE handle, PULONG count) {
+  (void)handle;
+  if (count == NULL) return FALSE;
+  *count = 32;
+  return TRUE;
+}
+
 BOOLEAN NTAPI HidD_GetPreparsedData(HANDLE handle, PHIDP_PREPARSED_DATA* preparsed) {
   HidSimDevice device;
   FakePreparsed* data;
