@@ -5,6 +5,8 @@ need=()
 command -v cmake >/dev/null || need+=(cmake)
 command -v ninja >/dev/null || need+=(ninja-build)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(mingw-w64)
+# The test HID minidriver links mingw-w64's ntoskrnl and hidclass import libraries.
+[ -f /usr/x86_64-w64-mingw32/lib/libhidclass.a ] || need+=(mingw-w64-x86-64-dev)
 command -v wine >/dev/null || need+=(wine wine64)
 [ -f /usr/lib/wine/wine64 ] || need+=(wine64)
 [ -d /usr/src/googletest ] || need+=(googletest)

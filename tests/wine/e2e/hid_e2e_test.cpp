@@ -1,5 +1,10 @@
 // zol.dll end to end on the HID link: simulated displays served as named pipes in this program,
-// found through the test-only hid.dll and setupapi.dll beside it, driven by the plain-C host.
+// driven by the plain-C host, on either of two HID stacks (ZOL_HID_STACK):
+//   fake (the default)  the test-only hid.dll and setupapi.dll beside this program open the
+//                       pipe itself as the device file;
+//   wine                Wine's own HID class stack, with the display behind the test
+//                       minidriver (tests/wine/hidstack): unplugging removes its device
+//                       through plug and play, plugging in again makes a new device instance.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -13,6 +18,7 @@
 #include "hid_pipe_server.h"
 #include "platform/win32/win32_clock.h"
 #include "sim/hid_display.h"
+#include "wine_hid_stack.h"
 
 namespace zol::e2e {
 namespace {
@@ -21,6 +27,11 @@ using Bytes = std::vector<uint8_t>;
 
 std::string PipePath(const char* name) {
   return "\\\\.\\pipe\\zol-e2e-hid-" + std::to_string(GetCurrentProcessId()) + "-" + name;
+}
+
+bool OnWineStack() {
+  const char* stack = std::getenv("ZOL_HID_STACK");
+  return stack != nullptr && std::string(stack) == "wine";
 }
 
 // Wine's own HID devices first, then the display.
@@ -49,19 +60,45 @@ class HidE2E : public ::testing::Test {
   void Serve(const sim::HidDisplayConfig& config, uint16_t product) {
     display = new sim::HidDisplay(clock, config);
     server = new sim::HidPipeServer(PipePath("display"), *display);
-    ASSERT_TRUE(server->Start());
-    Announce(server->path(), product);
+    this->product = product;
+    ASSERT_TRUE(Plug());
     { LoadedDriver warmUp; }
     before = MeasureResources();
     dll = new LoadedDriver;
     ASSERT_TRUE(dll->ok());
   }
+
+ public:
+  // The display appears: served, and on the Wine stack a new device instance.
+  bool Plug() {
+    if (!server->Start()) return false;
+    if (!OnWineStack()) {
+      Announce(server->path(), product);
+      return true;
+    }
+    std::string error;
+    const bool plugged =
+        device.Plug(server->path(), hid::kVendorId, product, hid::kVersion, &error);
+    EXPECT_TRUE(plugged) << error;
+    return plugged;
+  }
+  // The display goes: on the Wine stack its device is removed first, as a cable pulled.
+  void Unplug() {
+    if (OnWineStack()) {
+      std::string error;
+      EXPECT_TRUE(device.Unplug(&error)) << error;
+    }
+    server->Stop();
+  }
+
+ protected:
   void TearDown() override {
     const DWORD start = GetTickCount();
     delete dll;
     const DWORD closeMs = GetTickCount() - start;
     EXPECT_LT(closeMs, 6000u);
-    if (server != nullptr) {
+    // On the Wine stack the pipe's connections are the minidriver's, open while the device is.
+    if (server != nullptr && !OnWineStack()) {
       EXPECT_TRUE(PumpUntil([&] { return server->connectionsOpen() == 0; }, 5000))
           << "the driver keeps no device handle after Close";
     }
@@ -75,6 +112,7 @@ class HidE2E : public ::testing::Test {
     EXPECT_LE(after.handles, before.handles + 8);
     EXPECT_LE(after.threads, before.threads + 1);
     EXPECT_LT(after.privateBytes, before.privateBytes + 8 * 1024 * 1024);
+    if (server != nullptr) Unplug();
     delete server;
     delete display;
     SetEnvironmentVariableA("ZOL_HIDSIM_DEVICES", nullptr);
@@ -92,6 +130,8 @@ class HidE2E : public ::testing::Test {
 
  public:
   win32::Win32Clock clock;
+  hidstack::VirtualHidDevice device;
+  uint16_t product = 0;
   sim::HidDisplay* display = nullptr;
   sim::HidPipeServer* server = nullptr;
   LoadedDriver* dll = nullptr;
@@ -124,11 +164,11 @@ TEST_F(HidE2E, FortyCellDisplayShowsWritesSendsKeysAndSurvivesAReplug) {
   const Bytes last = HostCells(40, 0x50);
   CDriverWriteTextCells(dll->driver, last.data(), 40);
   ASSERT_TRUE(Shows(Frame(last, 42)));
-  server->Stop();
+  Unplug();
   display->Configure(sim::HidDisplay::Model40());
   display->ClearRecords();
   PumpFor(2500);
-  ASSERT_TRUE(server->Start());
+  ASSERT_TRUE(Plug());
   EXPECT_TRUE(Shows(Frame(last, 42), 20000)) << "the last write is shown again";
   EXPECT_EQ(display->handshakeRequests(), 0) << handshakes << " before the unplug";
   PumpFor(1500);
@@ -173,7 +213,7 @@ TEST_F(HidE2E, UnpluggedDuringTheHandshake) {
       [](void* context) -> DWORD {
         auto* test = static_cast<HidE2E*>(context);
         while (test->display->handshakeRequests() == 0) Sleep(5);
-        test->server->Stop();
+        test->Unplug();
         return 0;
       },
       this, 0, nullptr);
@@ -186,7 +226,7 @@ TEST_F(HidE2E, UnpluggedDuringTheHandshake) {
   CDriverClose(dll->driver);
   // Plugged in again, the display is found by the next Open.
   display->Configure(sim::HidDisplay::Model40());
-  ASSERT_TRUE(server->Start());
+  ASSERT_TRUE(Plug());
   ASSERT_TRUE(Open());
   const Bytes text = HostCells(40, 0x33);
   CDriverWriteTextCells(dll->driver, text.data(), 40);
@@ -203,9 +243,9 @@ TEST_F(HidE2E, UnpluggedBetweenTicksAndInTheMiddleOfAFrame) {
   Serve(sim::HidDisplay::Model40(), hid::kProduct40);
   ASSERT_TRUE(Open());
   // Idle: the driver learns of it from the next frame that goes unacknowledged.
-  server->Stop();
+  Unplug();
   PumpFor(700);
-  ASSERT_TRUE(server->Start());
+  ASSERT_TRUE(Plug());
   const Bytes idle = HostCells(40, 0x21);
   CDriverWriteTextCells(dll->driver, idle.data(), 40);
   EXPECT_TRUE(Shows(Frame(idle, 42), 20000));
@@ -223,7 +263,7 @@ TEST_F(HidE2E, UnpluggedBetweenTicksAndInTheMiddleOfAFrame) {
         while (r->test->display->outputReports().size() == r->reports &&
                GetTickCount() - start < 10000)
           Sleep(0);
-        r->test->server->Stop();
+        r->test->Unplug();
         return 0;
       },
       &race, 0, nullptr);
@@ -233,7 +273,7 @@ TEST_F(HidE2E, UnpluggedBetweenTicksAndInTheMiddleOfAFrame) {
   CloseHandle(unplugger);
   PumpFor(1500);
   display->ClearRecords();
-  ASSERT_TRUE(server->Start());
+  ASSERT_TRUE(Plug());
   EXPECT_TRUE(Shows(Frame(cut, 42), 20000)) << "the whole frame arrives after the replug";
   EXPECT_EQ(display->malformedFrames(), 0);
 }
@@ -250,7 +290,9 @@ TEST_F(HidE2E, RepeatedOpenWriteCloseLeavesNothingBehind) {
     CDriverWriteTextCells(dll->driver, text.data(), 40);
     EXPECT_TRUE(Shows(Frame(text, 42)));
     CDriverClose(dll->driver);
-    ASSERT_TRUE(PumpUntil([&] { return server->connectionsOpen() == 0; }, 5000));
+    if (!OnWineStack()) {
+      ASSERT_TRUE(PumpUntil([&] { return server->connectionsOpen() == 0; }, 5000));
+    }
   }
   const Resources last = MeasureResources();
   std::printf("[ resources ] after one connection: %s; after %d more: %s\n",
