@@ -22,6 +22,13 @@ void SerialDisplay::SetGeometry(uint8_t textCells, uint8_t statusCells, uint8_t 
   identifyReply_ = {textCells, statusCells, 0, 0, info1, info2};
 }
 
+void SerialDisplay::SetSilent(bool silent) {
+  silent_ = silent;
+  if (!silent) return;
+  ready_.clear();
+  delayed_.clear();
+}
+
 void SerialDisplay::SetCellsAck(CellsAckPolicy policy, uint32_t parameter) {
   cellsAckPolicy_ = policy;
   cellsAckParameter_ = parameter;
@@ -109,6 +116,7 @@ void SerialDisplay::SendText(const std::string& text) {
 }
 
 void SerialDisplay::SendPacket(uint8_t type, const std::vector<uint8_t>& data, uint32_t delayMs) {
+  if (silent_) return;
   const size_t length = std::min(data.size(), kSerialReceiveCapacity);
   std::vector<uint8_t> packet(length + kSerialPacketOverhead);
   BuildSerialPacket(type, static_cast<uint8_t>(length), data.data(), packet.data(), packet.size());
@@ -117,6 +125,7 @@ void SerialDisplay::SendPacket(uint8_t type, const std::vector<uint8_t>& data, u
 }
 
 void SerialDisplay::SendRaw(const std::vector<uint8_t>& bytes, uint32_t delayMs) {
+  if (silent_) return;
   if (delayMs == 0) {
     ReleaseDueBytes();
     ready_.insert(ready_.end(), bytes.begin(), bytes.end());

@@ -47,6 +47,12 @@ class SerialDisplay {
   // The reply is sent this many ms after the request arrived.
   void SetIdentifyReplyDelay(uint32_t ms) { identifyReplyDelayMs_ = ms; }
 
+  // A silent display sends nothing at all (no acknowledgement, reply or key) but still takes
+  // in what the driver writes: a display switched off behind a port that stays, or one that
+  // hangs. Silencing drops what was waiting to be sent.
+  void SetSilent(bool silent);
+  bool silent() const { return silent_; }
+
   void SetCellsAck(CellsAckPolicy policy, uint32_t parameter = 0);
   CellsAckPolicy cellsAckPolicy() const { return cellsAckPolicy_; }
   uint32_t cellsAckParameter() const { return cellsAckParameter_; }
@@ -106,6 +112,7 @@ class SerialDisplay {
 
   std::vector<uint8_t> identifyReply_;
   bool answerIdentify_ = true;
+  bool silent_ = false;
   uint32_t identifiesToIgnore_ = 0;
   uint32_t identifyReplyDelayMs_ = 0;
   CellsAckPolicy cellsAckPolicy_ = CellsAckPolicy::kAll;

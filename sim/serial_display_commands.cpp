@@ -232,6 +232,8 @@ SerialDisplayCommands::Outcome SerialDisplayCommands::Execute(const std::string&
     } else {
       return Fail("usage: ack all | none | drop N | delay MS");
     }
+  } else if (command == "silent" && argc == 1 && (words[1] == "on" || words[1] == "off")) {
+    display_.SetSilent(words[1] == "on");
   } else if (command == "cells?" && argc == 0) {
     const auto& frames = display_.cellFrames();
     output_(frames.empty() ? std::string("cells none") : "cells" + Hex(frames.back()));
@@ -309,6 +311,7 @@ Behaviour:
   identify data [BYTE...]              the identify reply's data bytes as they are
   identify on | off | ignore N | delay MS
   ack all | none | drop N | delay MS   acknowledgement of display frames (CELLS)
+  silent on | off        on: send nothing at all (what was waiting is dropped), still receive
 Queries:
   cells?                 prints "cells BYTE..." (the last frame) or "cells none"
   count? TYPE            prints "count TYPE N": good packets of TYPE received

@@ -174,6 +174,20 @@ TEST_F(SerialDisplayCommandsTest, ConfiguresAndAnswersQueries) {
                                  "cells 01 02 03", "count CELLS 1", "count ACK 0"));
 }
 
+TEST_F(SerialDisplayCommandsTest, SilentSendsNothingButStillReceives) {
+  Run("key F1");
+  Run("silent on");
+  Deliver(PKT_IDENTIFY);
+  Deliver(PKT_CELLS, {1, 2, 3});
+  Run("key F2");
+  EXPECT_THAT(Output(), IsEmpty());
+  EXPECT_EQ(display.cellFrames().size(), 1u);
+  Run("silent off");
+  Deliver(PKT_IDENTIFY);
+  EXPECT_THAT(OutputTypes(), ElementsAre(PKT_ACK, PKT_IDENTIFY_REPLY));
+  EXPECT_THAT(lines, IsEmpty());
+}
+
 TEST_F(SerialDisplayCommandsTest, ReportsBadCommands) {
   for (const char* line : {"key F99", "route 256", "raw 1FF", "raw -1", "ack sometimes", "packet",
                            "wait NOTHING", "fly"}) {
