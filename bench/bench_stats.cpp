@@ -54,12 +54,14 @@ void Report::PrintTable() const {
   std::fflush(stdout);
 }
 
-bool Report::WriteJson(const std::string& path, const std::string& mode, double loadBefore,
-                       double loadAfter) const {
+bool Report::WriteJson(const std::string& path, const RunInfo& run) const {
   FILE* out = std::fopen(path.c_str(), "w");
   if (out == nullptr) return false;
-  std::fprintf(out, "{\n  \"mode\": %s,\n  \"load_before\": %.2f,\n  \"load_after\": %.2f,\n",
-               JsonText(mode).c_str(), loadBefore, loadAfter);
+  std::fprintf(out,
+               "{\n  \"mode\": %s,\n  \"run\": %s,\n  \"zol\": %s,\n  \"load_before\": %.2f,\n"
+               "  \"load_after\": %.2f,\n",
+               JsonText(run.mode).c_str(), JsonText(run.name).c_str(), JsonText(run.zol).c_str(),
+               run.loadBefore, run.loadAfter);
   std::fprintf(out, "  \"figures\": [\n");
   for (size_t i = 0; i < figures_.size(); ++i) {
     const Figure& f = figures_[i];

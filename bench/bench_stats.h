@@ -22,12 +22,20 @@ struct Figure {
   int samples = 0;
 };
 
+// What the JSON says about the run as a whole.
+struct RunInfo {
+  std::string mode;  // full, quick or smoke
+  std::string name;  // e.g. "before" or "after"; may be empty
+  std::string zol;   // the DLL timed
+  double loadBefore = 0;
+  double loadAfter = 0;
+};
+
 class Report {
  public:
   void Add(const Figure& figure);
   void PrintTable() const;
-  bool WriteJson(const std::string& path, const std::string& mode, double loadBefore,
-                 double loadAfter) const;
+  bool WriteJson(const std::string& path, const RunInfo& run) const;
   const std::vector<Figure>& figures() const { return figures_; }
 
  private:

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # Runs a Windows test program under Wine against serial_display_sim on a pty linked as COMn,
 # with the display under the program's control:
-#   run_with_sim_control.sh --source DIR --com N --exe PROGRAM [-- PROGRAM-ARG...]
+#   run_with_sim_control.sh --source DIR --com N --exe PROGRAM [--print-tx] [--sim-option OPT]...
+#                           [-- PROGRAM-ARG...]
+# The display prints only what it receives unless --print-tx; each --sim-option is passed on to
+# serial_display_sim (e.g. --stamp).
 # The program finds, through ZOL_E2E_CONTROL (a Windows path to a folder):
 #   ctl      a FIFO: each line written is a command of the display (see serial_display_sim --help)
 #   log      what the display printed, every run of it appended
@@ -13,11 +16,15 @@ set -uo pipefail
 source_dir=""
 com=""
 exe=""
+quiet_tx=(--quiet-tx)
+sim_options=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --source) source_dir=$2; shift 2 ;;
     --com) com=$2; shift 2 ;;
     --exe) exe=$2; shift 2 ;;
+    --print-tx) quiet_tx=(); shift ;;
+    --sim-option) sim_options+=("$2"); shift 2 ;;
     --) shift; break ;;
     *) echo "run_with_sim_control.sh: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -44,7 +51,8 @@ mkfifo "$dir/ctl"
 exec 3<>"$dir/ctl"
 (
   while [ ! -f "$dir/stop" ]; do
-    "$sim" --link "$prefix/dosdevices/com$com" --timeout "${ZOL_E2E_SIM_TIMEOUT:-600}" --quiet-tx <&3 >>"$dir/log" 2>&1
+    "$sim" --link "$prefix/dosdevices/com$com" --timeout "${ZOL_E2E_SIM_TIMEOUT:-600}" \
+      ${quiet_tx[@]+"${quiet_tx[@]}"} ${sim_options[@]+"${sim_options[@]}"} <&3 >>"$dir/log" 2>&1
     echo "sim-exit" >>"$dir/log"
     while [ ! -f "$dir/restart" ] && [ ! -f "$dir/stop" ]; do sleep 0.05; done
     rm -f "$dir/restart"

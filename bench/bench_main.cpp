@@ -1,0 +1,116 @@
+// zol_bench: times a zol.dll under Wine against simulated displays, and times a bare program
+// doing the same raw work in the same run (the floor), so that the load of the machine cancels
+// out of the comparison as far as it can. The DLL is loaded by path, so the same program times
+// an older build for a before/after comparison.
+//
+// HID figures use a simulated display served as a named pipe on a thread of this program, so
+// both ends are timed with QueryPerformanceCounter. Serial figures use the native
+// serial_display_sim on a pty, run by tests/wine/e2e/run_with_sim_control.sh, whose stamped log
+// gives the time of every packet; the clock that Wine's QueryPerformanceCounter follows is
+// checked against the floor's own writes before any serial figure is computed.
+//
+//   zol_bench --zol PATH [--quick | --smoke] [--json PATH] [--groups hid,serial]
+//             [--run NAME] [--keep-sim-log PATH]
+#include <cstdio>
+#include <sstream>
+#include <string>
+
+#include "bench_context.h"
+
+namespace zol::bench {
+namespace {
+
+// Each group opens and closes the driver itself. A group needs the display it names; serial
+// needs the display program's control folder in the environment.
+struct Group {
+  const char* name;
+  void (*run)(BenchContext&);
+  bool inSmoke;  // part of the smoke run (ctest): quick and needing no display program
+};
+
+constexpr Group kGroups[] = {
+    {"hid", RunHidGroup, true},
+    {"serial", RunSerialGroup, false},
+};
+
+bool Selected(const Options& options, const Group& group) {
+  if (options.groups.empty()) return !options.smoke || group.inSmoke;
+  std::istringstream names(options.groups);
+  for (std::string name; std::getline(names, name, ',');)
+    if (name == group.name) return true;
+  return false;
+}
+
+IBrailleDriver* LoadDriver(const std::string& path) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (module == nullptr) {
+    std::fprintf(stderr, "zol_bench: cannot load %s (error %lu)\n", path.c_str(), GetLastError());
+    return nullptr;
+  }
+  auto get = reinterpret_cast<ZolGetBrailleInterfaceFn>(
+      reinterpret_cast<void*>(GetProcAddress(module, ZOL_ENTRY_POINT_NAME)));
+  if (get == nullptr) return nullptr;
+  ZolDriver* raw = nullptr;
+  get(&raw);
+  return reinterpret_cast<IBrailleDriver*>(raw);
+}
+
+int Run(BenchContext& bench) {
+  const Options& options = bench.options;
+  RunInfo run;
+  run.mode = options.smoke ? "smoke" : options.quick ? "quick" : "full";
+  run.name = options.nameOfRun;
+  run.zol = options.zolPath;
+  run.loadBefore = LoadAverage();
+  std::printf("zol_bench (%s%s%s) on %s, load average %.2f\n", run.mode.c_str(),
+              run.name.empty() ? "" : ", ", run.name.c_str(), options.zolPath.c_str(),
+              run.loadBefore);
+  bench.driver = LoadDriver(options.zolPath);
+  if (bench.driver == nullptr) return 1;
+  for (const Group& group : kGroups)
+    if (Selected(options, group)) group.run(bench);
+  run.loadAfter = LoadAverage();
+  bench.report.PrintTable();
+  std::printf("\nload average before %.2f, after %.2f\n", run.loadBefore, run.loadAfter);
+  if (!bench.report.WriteJson(options.jsonPath, run)) {
+    std::fprintf(stderr, "zol_bench: cannot write %s\n", options.jsonPath.c_str());
+    return 1;
+  }
+  return bench.report.figures().empty() ? 1 : 0;
+}
+
+}  // namespace
+}  // namespace zol::bench
+
+int main(int argc, char** argv) {
+  zol::bench::BenchContext bench;
+  zol::bench::Options& options = bench.options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](std::string* out) {
+      if (i + 1 >= argc) return false;
+      *out = argv[++i];
+      return true;
+    };
+    if (arg == "--quick") {
+      options.quick = true;
+    } else if (arg == "--smoke") {
+      options.smoke = true;
+    } else if (arg == "--zol" && value(&options.zolPath)) {
+    } else if (arg == "--json" && value(&options.jsonPath)) {
+    } else if (arg == "--groups" && value(&options.groups)) {
+    } else if (arg == "--run" && value(&options.nameOfRun)) {
+    } else if (arg == "--keep-sim-log" && value(&options.keepSimLog)) {
+    } else {
+      std::fprintf(stderr,
+                   "usage: zol_bench --zol PATH [--quick | --smoke] [--json PATH] "
+                   "[--groups hid,serial] [--run NAME] [--keep-sim-log PATH]\n");
+      return 2;
+    }
+  }
+  if (options.zolPath.empty()) {
+    std::fprintf(stderr, "zol_bench: --zol PATH is needed\n");
+    return 2;
+  }
+  return zol::bench::Run(bench);
+}

@@ -1,0 +1,183 @@
+#include "bench_support.h"
+
+// After windows.h:
+#include <psapi.h>
+#include <tlhelp32.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+#include <set>
+
+#include "connection/dot_map.h"
+
+namespace zol::bench {
+
+int64_t QpcNow() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+double QpcFrequency() {
+  static const double frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart);
+  }();
+  return frequency;
+}
+
+double QpcMs(int64_t ticks) {
+  return static_cast<double>(ticks) * 1000.0 / QpcFrequency();
+}
+
+int64_t QpcNs(int64_t ticks) {
+  return static_cast<int64_t>(static_cast<double>(ticks) * 1e9 / QpcFrequency());
+}
+
+namespace {
+
+double FileTimeMs(const FILETIME& t) {
+  ULARGE_INTEGER v;
+  v.LowPart = t.dwLowDateTime;
+  v.HighPart = t.dwHighDateTime;
+  return static_cast<double>(v.QuadPart) / 10000.0;
+}
+
+}  // namespace
+
+double ProcessCpuMs() {
+  FILETIME created, exited, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  return FileTimeMs(kernel) + FileTimeMs(user);
+}
+
+double ThreadCpuMs(HANDLE thread) {
+  FILETIME created, exited, kernel, user;
+  if (!GetThreadTimes(thread, &created, &exited, &kernel, &user)) return -1;
+  return FileTimeMs(kernel) + FileTimeMs(user);
+}
+
+void DispatchWaiting() {
+  MSG msg;
+  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+void Pump(double ms) {
+  const int64_t end = QpcNow() + static_cast<int64_t>(ms * QpcFrequency() / 1000.0);
+  for (;;) {
+    DispatchWaiting();
+    const int64_t now = QpcNow();
+    if (now >= end) return;
+    const DWORD wait = static_cast<DWORD>(QpcMs(end - now)) + 1;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
+  }
+}
+
+bool PumpUntil(const std::function<bool()>& condition, double limitMs) {
+  const int64_t start = QpcNow();
+  while (!condition()) {
+    if (QpcMs(QpcNow() - start) > limitMs) return false;
+    Pump(1);
+  }
+  return true;
+}
+
+uint32_t NextRandom(uint32_t& state) {
+  state = state * 1664525u + 1013904223u;
+  return state >> 8;
+}
+
+double LoadAverage() {
+  std::ifstream in("Z:\\proc\\loadavg");
+  double load = -1;
+  in >> load;
+  return load;
+}
+
+std::vector<DWORD> ThreadIds() {
+  std::vector<DWORD> ids;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return ids;
+  THREADENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry))
+    if (entry.th32OwnerProcessID == GetCurrentProcessId()) ids.push_back(entry.th32ThreadID);
+  CloseHandle(snapshot);
+  return ids;
+}
+
+HANDLE FindWorkerThread(const std::vector<DWORD>& before) {
+  const std::set<DWORD> old(before.begin(), before.end());
+  for (DWORD id : ThreadIds()) {
+    if (old.count(id) != 0) continue;
+    HANDLE thread = OpenThread(THREAD_QUERY_INFORMATION, FALSE, id);
+    if (thread == nullptr) continue;
+    if (GetThreadPriority(thread) == THREAD_PRIORITY_ABOVE_NORMAL) return thread;
+    CloseHandle(thread);
+  }
+  return nullptr;
+}
+
+// Wine reports no handle count and no private bytes: a handle leak shows instead in the value
+// of a new handle (the lowest free slot, 4 apart), and private memory in the pagefile usage.
+MemorySample SampleMemory() {
+  MemorySample sample;
+  if (!GetProcessHandleCount(GetCurrentProcess(), &sample.handles) || sample.handles == 0) {
+    HANDLE probe = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    sample.handles = static_cast<DWORD>(reinterpret_cast<uintptr_t>(probe) / 4);
+    CloseHandle(probe);
+  }
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  counters.cb = sizeof counters;
+  if (GetProcessMemoryInfo(GetCurrentProcess(),
+                           reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
+    sample.privateKiB = static_cast<double>(counters.PrivateUsage != 0 ? counters.PrivateUsage
+                                                                       : counters.PagefileUsage) /
+                        1024.0;
+  return sample;
+}
+
+std::string Format(const char* format, double a, double b, double c) {
+  char text[256];
+  std::snprintf(text, sizeof text, format, a, b, c);
+  return text;
+}
+
+int32_t BenchHost::OnKeyEvent(IBrailleDriver*, const char* name, int32_t value) {
+  keys.push_back({QpcNow(), name != nullptr ? name : "", value});
+  return 1;
+}
+
+std::vector<uint8_t> Pattern(uint32_t i) {
+  std::vector<uint8_t> dots(40);
+  for (size_t c = 0; c < dots.size(); ++c)
+    dots[c] = static_cast<uint8_t>((i * 7 + c * 3 + 1) & 0x3F);
+  dots[0] = static_cast<uint8_t>(i & 0xFF);
+  dots[1] = static_cast<uint8_t>((i >> 8) & 0xFF);
+  dots[2] = static_cast<uint8_t>((i >> 16) & 0xFF);
+  dots[3] = static_cast<uint8_t>((i >> 24) & 0xFF);
+  return dots;
+}
+
+int64_t PatternIndex(const uint8_t* deviceCells, size_t count) {
+  static const std::array<uint8_t, 256> toHost = [] {
+    std::array<uint8_t, 256> table{};
+    for (int host = 0; host < 256; ++host)
+      table[MapDotsToDevice(static_cast<uint8_t>(host))] = static_cast<uint8_t>(host);
+    return table;
+  }();
+  if (count < 40) return -1;
+  uint32_t i = 0;
+  for (int c = 3; c >= 0; --c) i = i << 8 | toHost[deviceCells[c]];
+  const std::vector<uint8_t> expected = Pattern(i);
+  for (size_t c = 4; c < expected.size(); ++c)
+    if (toHost[deviceCells[c]] != expected[c]) return -1;
+  return i;
+}
+
+}  // namespace zol::bench

@@ -1,0 +1,103 @@
+#include "hid_fixture.h"
+
+#include <cstdio>
+
+#include "bench_support.h"
+#include "connection/dot_map.h"
+#include "hid/hid_reports.h"
+
+namespace zol::bench {
+
+void StampedEndpoint::OnOutputReport(const uint8_t* report, size_t length) {
+  if (length == 1) return;  // a nudge
+  display_.OnOutputReport(report, length);
+  if (length < hid::kReportBytes || report[6] != hid::kFrameTrailer[0] ||
+      report[7] != hid::kFrameTrailer[1] || report[8] != hid::kFrameTrailer[2])
+    return;
+  const int64_t now = QpcNow();
+  frameEnd = now;
+  ++framesEnded;
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!recording_) return;
+  const std::vector<uint8_t> cells = display_.lastFrame();
+  frames_.push_back({QpcNs(now), cells.empty() ? -1 : PatternIndex(cells.data(), cells.size())});
+}
+
+size_t StampedEndpoint::PeekInput(uint8_t* report, size_t capacity) {
+  for (;;) {
+    const size_t length = display_.PeekInput(report, capacity);
+    if (length == 0) return 0;
+    const bool ack = length >= 2 && report[1] == 0xFF;
+    if (ack && lossPercent.load() > 0 && NextRandom(random_) % 100 < uint32_t(lossPercent)) {
+      display_.PopInput();
+      ++acksLost;
+      continue;
+    }
+    return length;
+  }
+}
+
+void StampedEndpoint::StartRecording() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  recording_ = true;
+  frames_.clear();
+}
+
+std::vector<StreamRecord::Frame> StampedEndpoint::TakeFrames() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  recording_ = false;
+  std::vector<StreamRecord::Frame> frames;
+  frames.swap(frames_);
+  return frames;
+}
+
+InputNudger::~InputNudger() {
+  if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
+}
+
+void InputNudger::Nudge() {
+  const uint8_t nudge = 0;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (pipe_ == INVALID_HANDLE_VALUE)
+      pipe_ = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD written = 0;
+    if (pipe_ != INVALID_HANDLE_VALUE && WriteFile(pipe_, &nudge, 1, &written, nullptr)) return;
+    if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
+    pipe_ = INVALID_HANDLE_VALUE;
+  }
+}
+
+std::string PipePath(const char* name) {
+  return "\\\\.\\pipe\\zol-bench-" + std::to_string(GetCurrentProcessId()) + "-" + name;
+}
+
+void ConfigureHid(const std::vector<std::string>& paths) {
+  std::string text;
+  char numbers[64];
+  std::snprintf(numbers, sizeof numbers, "|%x|%x|%x|9|9", hid::kVendorId, hid::kProduct40,
+                hid::kVersion);
+  for (const std::string& path : paths) text += (text.empty() ? "" : ";") + path + numbers;
+  SetEnvironmentVariableA("ZOL_HIDSIM_DEVICES", text.c_str());
+}
+
+bool DisplayShows(const sim::HidDisplay& display, const std::vector<uint8_t>& dots) {
+  const std::vector<uint8_t> last = display.lastFrame();
+  if (last.size() < dots.size()) return false;
+  for (size_t c = 0; c < dots.size(); ++c)
+    if (last[c] != MapDotsToDevice(dots[c])) return false;
+  return true;
+}
+
+std::vector<std::vector<uint8_t>> Frame40Reports(const std::vector<uint8_t>& dots) {
+  uint8_t cells[hid::kFrame40Cells] = {};
+  for (size_t c = 0; c < dots.size(); ++c) cells[c] = MapDotsToDevice(dots[c]);
+  std::vector<std::vector<uint8_t>> reports;
+  for (int i = 0; i < hid::FrameReportCount(hid::kFrame40Cells); ++i) {
+    std::vector<uint8_t> report(hid::kReportBytes, 0);
+    hid::FramePayload(cells, hid::kFrame40Cells, i, report.data() + 1);
+    reports.push_back(report);
+  }
+  return reports;
+}
+
+}  // namespace zol::bench

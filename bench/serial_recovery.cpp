@@ -1,0 +1,150 @@
+// Open on the serial link, with the display answering and silent, and the display coming back
+// by itself after it was away for 3 s.
+#include <string>
+
+#include "serial_group.h"
+
+namespace zol::bench {
+
+// The driver's own Open with no HID display and no serial port: its 1000 ms settle and the HID
+// search, the part of every Open that comes before the serial port. The serial Open rows are
+// measured against it.
+double SerialGroup::OpenWithNothingToFind() {
+  const OpenResult open = TimedOpen(bench_, "COM146");
+  if (open.opened) driver_->Close();
+  Figure f;
+  f.name = "Open, no display at all (1000 ms + HID search)";
+  f.unit = "ms";
+  f.value = open.wallMs;
+  f.target = "reference: the floor of the serial Open rows";
+  f.met = "-";
+  f.note = Format("Open returned %.0f; no HID device, no port behind the name", open.opened);
+  bench_.report.Add(f);
+  return open.wallMs;
+}
+
+bool SerialGroup::OpenAnswering(double nothingMs) {
+  const OpenResult open = TimedOpen(bench_, sim_.com().c_str());
+  AddOpenCpuFigure(bench_, open, "serial", true);
+  Figure f;
+  f.name = "Open, serial display answering";
+  f.unit = "ms";
+  f.floor = nothingMs;
+  f.value = open.wallMs;
+  f.target = "<= floor + 100 ms";
+  f.met = open.opened && f.value <= nothingMs + 100 ? "yes" : "no";
+  f.note = Format("Open returned %.0f; floor: Open with no display at all", open.opened);
+  bench_.report.Add(f);
+  return open.opened != 0;
+}
+
+void SerialGroup::SilentOpen(double nothingMs) {
+  sim_.Send("silent on");
+  Pump(100);
+  const size_t mark = sim_.Mark();
+  const int64_t t0 = QpcNs(QpcNow());
+  const OpenResult open = TimedOpen(bench_, sim_.com().c_str());
+  const int64_t t1 = QpcNs(QpcNow());
+  if (open.opened) driver_->Close();
+  Pump(200);
+  sim_.Send("silent off");
+
+  std::vector<int64_t> requests;
+  const std::vector<SimLine>& lines = sim_.Lines();
+  for (size_t i = mark; i < lines.size(); ++i)
+    if (lines[i].text == "rx IDENTIFY" && sim_.At(lines[i]) >= t0 && sim_.At(lines[i]) <= t1)
+      requests.push_back(sim_.At(lines[i]));
+  std::string spacing;
+  bool evenlySpaced = requests.size() == 4;
+  for (size_t i = 1; i < requests.size(); ++i) {
+    const double ms = static_cast<double>(requests[i] - requests[i - 1]) / 1e6;
+    spacing += Format(i == 1 ? "%.0f" : ", %.0f", ms);
+    evenlySpaced = evenlySpaced && ms >= 400 && ms <= 600;
+  }
+
+  const double limit = 1.1 * (nothingMs + 2000);
+  Figure f;
+  f.name = "Open, serial port present, display silent";
+  f.unit = "ms";
+  f.floor = nothingMs;
+  f.value = open.wallMs;
+  f.target = "<= (floor + 2000 ms) x 1.1; 4 identify requests ~500 ms apart";
+  f.met = !open.opened && f.value <= limit && evenlySpaced ? "yes" : "no";
+  f.note = Format("Open returned %.0f; the display saw %.0f identify requests", open.opened,
+                  static_cast<double>(requests.size())) +
+           (spacing.empty() ? "" : ", " + spacing + " ms apart") +
+           "; floor: Open with no display at all";
+  bench_.report.Add(f);
+}
+
+// The host writes every 300 ms throughout: 2 s with the display, 3 s without it, then on
+// while it is back. Nothing else is called on the driver.
+void SerialGroup::LossAndReturn(bool portVanishes) {
+  constexpr double kBeforeMs = 2000, kAwayMs = 3000, kWriteEveryMs = 300;
+  const double afterMs = bench_.n(10000, 6000);
+  const size_t mark = sim_.Mark();
+  uint32_t index = portVanishes ? 400000 : 300000;
+  int accepted[3] = {}, made[3] = {};
+  int phase = 0;  // with the display, without, back
+  int64_t backAt = 0;
+  bool returned = true;
+  const int64_t start = QpcNow();
+  double nextWriteMs = 0;
+  for (;;) {
+    const double t = QpcMs(QpcNow() - start);
+    if (phase == 0 && t >= kBeforeMs) {
+      phase = 1;
+      if (portVanishes) {
+        sim_.Quit();
+      } else {
+        sim_.Send("silent on");
+      }
+    } else if (phase == 1 && t >= kBeforeMs + kAwayMs) {
+      phase = 2;
+      if (portVanishes) {
+        returned = sim_.Restart();
+      } else {
+        sim_.Send("silent off");
+      }
+      backAt = QpcNow();
+    } else if (phase == 2 && t >= kBeforeMs + kAwayMs + afterMs) {
+      break;
+    }
+    if (t >= nextWriteMs) {
+      const std::vector<uint8_t> dots = Pattern(++index);
+      accepted[phase] += driver_->WriteTextCells(dots.data(), 40) ? 1 : 0;
+      ++made[phase];
+      nextWriteMs += kWriteEveryMs;
+    }
+    Pump(5);
+  }
+  Pump(1000);
+
+  const std::vector<StreamRecord::Frame> frames = FramesSince(mark);
+  double firstMs = -1;
+  for (const StreamRecord::Frame& frame : frames)
+    if (frame.at >= QpcNs(backAt)) {
+      firstMs = static_cast<double>(frame.at - QpcNs(backAt)) / 1e6;
+      break;
+    }
+  const bool lastIsLast = !frames.empty() && frames.back().index == index;
+
+  Figure f;
+  f.name = std::string("serial display back after 3 s away (") +
+           (portVanishes ? "port vanished" : "port stayed, display silent") + "): first frame";
+  f.unit = "ms";
+  f.value = firstMs;
+  f.target = "<= 3000 ms after its return, no host call; last frame = last write";
+  f.met = returned && firstMs >= 0 && firstMs <= 3000 && lastIsLast ? "yes" : "no";
+  f.note =
+      Format("host writing every 300 ms; writes accepted with the display %.0f of %.0f, ",
+             accepted[0], made[0]) +
+      Format("away %.0f of %.0f, ", accepted[1], made[1]) +
+      Format("back %.0f of %.0f; ", accepted[2], made[2]) +
+      (firstMs < 0 ? Format("no frame in the %.0f s after its return; ", afterMs / 1000) : "") +
+      "last frame = last write: " + (lastIsLast ? "yes" : "no") +
+      (returned ? "" : "; the display program did not start again");
+  bench_.report.Add(f);
+}
+
+}  // namespace zol::bench

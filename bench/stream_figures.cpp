@@ -1,0 +1,233 @@
+#include "stream_figures.h"
+
+#include <algorithm>
+
+namespace zol::bench {
+
+namespace {
+
+double Ms(int64_t ns) {
+  return static_cast<double>(ns) / 1e6;
+}
+
+// Pairs each key pressed with the first key received with its value from the point reached so
+// far; a key found only further on means keys came out of order.
+void MatchKeys(const StreamRecord& record, StreamResult* result) {
+  size_t next = 0;
+  for (const StreamRecord::Key& key : record.pressed) {
+    size_t found = next;
+    while (found < record.received.size() && record.received[found].value != key.value) ++found;
+    if (found == record.received.size()) {
+      ++result->keysLost;
+      continue;
+    }
+    if (found != next) result->keysInOrder = false;
+    result->keyDelaysMs.push_back(Ms(record.received[found].at - key.at));
+    next = found + 1;
+  }
+}
+
+void MatchFrames(const StreamRecord& record, StreamResult* result) {
+  const auto& frames = record.frames;
+  // The first frame at or after a write that carries it or a later one. Writes come in order
+  // of time and index, so the answer never moves back: one pass over the frames serves all.
+  size_t firstAfter = 0, shown = 0;
+  for (const StreamRecord::Write& write : record.writes) {
+    while (firstAfter < frames.size() && frames[firstAfter].at < write.at) ++firstAfter;
+    shown = std::max(shown, firstAfter);
+    while (shown < frames.size() && frames[shown].index < write.index) ++shown;
+    if (shown == frames.size()) {
+      ++result->neverShown;
+    } else {
+      result->newestShownMs.push_back(Ms(frames[shown].at - write.at));
+    }
+  }
+
+  if (record.writes.empty()) return;
+  const int64_t start = record.writes.front().at;
+  const int64_t end = record.lastCallEnd;
+  int64_t last = start;
+  for (const StreamRecord::Frame& frame : frames) {
+    if (frame.at < start || frame.at > end) continue;
+    result->longestFrameGapMs = std::max(result->longestFrameGapMs, Ms(frame.at - last));
+    last = frame.at;
+  }
+  result->longestFrameGapMs = std::max(result->longestFrameGapMs, Ms(end - last));
+
+  const StreamRecord::Write& lastWrite = record.writes.back();
+  for (const StreamRecord::Frame& frame : frames)
+    if (frame.at >= lastWrite.at && frame.index == lastWrite.index) {
+      result->lastShownMs = std::max(0.0, Ms(frame.at - end));
+      break;
+    }
+}
+
+}  // namespace
+
+StreamResult AnalyseStream(const StreamRecord& record) {
+  StreamResult result;
+  MatchKeys(record, &result);
+  MatchFrames(record, &result);
+  return result;
+}
+
+std::vector<StreamRecord::Key> RoutingKeysSince(const std::vector<KeyEvent>& keys, size_t from) {
+  std::vector<StreamRecord::Key> out;
+  for (size_t i = from; i < keys.size(); ++i)
+    if (keys[i].name == "Routing") out.push_back({QpcNs(keys[i].at), keys[i].value});
+  return out;
+}
+
+namespace {
+
+bool RunMet(const StreamResult& r) {
+  return r.keysLost == 0 && r.keysInOrder && Quantile(r.keyDelaysMs, 1.0) <= 100 &&
+         r.longestFrameGapMs <= 100 && r.lastShownMs >= 0 && r.lastShownMs <= 100;
+}
+
+}  // namespace
+
+void AddWriteStreamFigures(Report& report, const std::string& link, const StreamResult& result,
+                           const std::string& how) {
+  Figure k;
+  k.name = "key -> OnKeyEvent, host writing 50/s, " + link + ", p99";
+  k.unit = "ms";
+  k.value = Quantile(result.keyDelaysMs, 0.99);
+  k.target = "<= 15 ms";
+  k.met = result.keyDelaysMs.empty() ? "n/a" : k.value <= 15 && result.keysLost == 0 ? "yes" : "no";
+  k.samples = static_cast<int>(result.keyDelaysMs.size());
+  k.note = how +
+           Format("; median %.3f ms, max %.3f ms, ", Quantile(result.keyDelaysMs, 0.5),
+                  Quantile(result.keyDelaysMs, 1.0)) +
+           Format("%.0f keys lost", result.keysLost) +
+           (result.keysInOrder ? "" : ", keys out of order");
+  report.Add(k);
+
+  Figure w;
+  w.name = "newest write shown, host writing 50/s, " + link + ", p99";
+  w.unit = "ms";
+  w.value = Quantile(result.newestShownMs, 0.99);
+  w.target = "<= 30 ms (that write or a newer one)";
+  w.met = result.newestShownMs.empty()              ? "n/a"
+          : w.value <= 30 && result.neverShown == 0 ? "yes"
+                                                    : "no";
+  w.samples = static_cast<int>(result.newestShownMs.size());
+  w.note = how + Format(
+                     "; from each call to the display receiving it or a newer write: median "
+                     "%.3f ms, max %.3f ms; %.0f writes never followed by a frame",
+                     Quantile(result.newestShownMs, 0.5), Quantile(result.newestShownMs, 1.0),
+                     result.neverShown);
+  report.Add(w);
+}
+
+void AddBackToBackFigures(Report& report, const std::string& link,
+                          const std::vector<BackToBackRun>& runs, const std::string& how) {
+  int met = 0, lost = 0, keys = 0, refused = 0, disordered = 0, neverShown = 0, lastRefused = 0;
+  double latestKey = 0, gap = 0, lastShown = 0;
+  std::vector<double> writes;
+  std::string perRun;
+  for (const BackToBackRun& run : runs) {
+    const StreamResult& r = run.result;
+    met += RunMet(r) ? 1 : 0;
+    lost += r.keysLost;
+    keys += static_cast<int>(r.keyDelaysMs.size()) + r.keysLost;
+    refused += run.refused;
+    lastRefused += run.lastCallRefused ? 1 : 0;
+    disordered += r.keysInOrder ? 0 : 1;
+    latestKey = std::max(latestKey, Quantile(r.keyDelaysMs, 1.0));
+    gap = std::max(gap, r.longestFrameGapMs);
+    if (r.lastShownMs < 0) ++neverShown;
+    lastShown = std::max(lastShown, r.lastShownMs);
+    writes.push_back(run.writes);
+    perRun +=
+        (perRun.empty() ? "" : ", ") +
+        Format("%.0f/%.0f/%.0f", Quantile(r.keyDelaysMs, 1.0), r.longestFrameGapMs, r.lastShownMs) +
+        Format(" (CPU %.0f/%.0f)", run.workerCpu, run.processCpu);
+  }
+  const int count = static_cast<int>(runs.size());
+  const std::string name = "back-to-back writes, " + link + ": ";
+  const std::string shared = how + Format("; %.0f writes per run (median), %.0f refused in all",
+                                          Quantile(writes, 0.5), refused);
+
+  Figure r;
+  r.name = name + "runs meeting every target";
+  r.unit = "runs";
+  r.value = met;
+  r.target = Format("%.0f of %.0f (keys <= 100 ms, none lost; gaps <= 100 ms; last <= 100 ms)",
+                    count, count);
+  r.met = count == 0 ? "n/a" : met == count ? "yes" : "no";
+  r.samples = count;
+  r.note = shared +
+           "; per run, latest key / longest gap / last write shown, ms (CPU of the worker "
+           "thread / of the process, % of a core, while writing): " +
+           perRun;
+  report.Add(r);
+
+  Figure k;
+  k.name = name + "latest key";
+  k.unit = "ms";
+  k.value = latestKey;
+  k.target = "<= 100 ms";
+  k.met = count == 0 ? "n/a" : latestKey <= 100 ? "yes" : "no";
+  k.samples = keys;
+  k.note = Format(
+      "the latest of %.0f keys pressed during the writes, every run; %.0f runs had "
+      "keys out of order",
+      keys, disordered);
+  report.Add(k);
+
+  Figure l;
+  l.name = name + "keys lost";
+  l.unit = "keys";
+  l.value = lost;
+  l.target = "0";
+  l.met = count == 0 ? "n/a" : lost == 0 ? "yes" : "no";
+  l.samples = keys;
+  l.note = "keys the host never got, every run (the wait after the writes ends after 10-30 s)";
+  report.Add(l);
+
+  Figure g;
+  g.name = name + "longest gap without a frame";
+  g.unit = "ms";
+  g.value = gap;
+  g.target = "<= 100 ms";
+  g.met = count == 0 ? "n/a" : gap <= 100 ? "yes" : "no";
+  g.samples = count;
+  g.note =
+      "from the first write to the end of the last call, the longest time between frames "
+      "reaching the display, worst run";
+  report.Add(g);
+
+  Figure s;
+  s.name = name + "last write shown after the last call";
+  s.unit = "ms";
+  s.value = neverShown > 0 ? -1 : lastShown;
+  s.target = "<= 100 ms";
+  s.met = count == 0 ? "n/a" : neverShown == 0 && lastShown <= 100 ? "yes" : "no";
+  s.samples = count;
+  s.note = neverShown > 0
+               ? Format("in %.0f runs the last write never reached the display (-1)", neverShown)
+               : "worst run";
+  report.Add(s);
+}
+
+void AddBurstFigure(Report& report, const std::string& name, const StreamResult& result,
+                    size_t sent) {
+  const bool all = result.keysLost == 0 && result.keysInOrder;
+  Figure f;
+  f.name = name;
+  f.unit = "ms";
+  f.value = result.keyDelaysMs.empty() ? -1 : result.keyDelaysMs.back();
+  f.target = "all, in order; the last <= 50 ms after it was sent";
+  f.met = all && f.value >= 0 && f.value <= 50 ? "yes" : "no";
+  f.samples = static_cast<int>(sent);
+  f.note = Format("%.0f of %.0f delivered", static_cast<double>(result.keyDelaysMs.size()),
+                  static_cast<double>(sent)) +
+           (result.keysInOrder ? ", in order" : ", out of order") +
+           (result.keyDelaysMs.empty()
+                ? std::string()
+                : Format("; the first after %.3f ms", result.keyDelaysMs.front()));
+  report.Add(f);
+}
+
+}  // namespace zol::bench
