@@ -84,11 +84,13 @@ BackToBackRun WriteBackToBack(IBrailleDriver* driver, HANDLE worker, double seco
       ++run.refused;
       continue;
     }
+    ++run.accepted;
     last = {QpcNs(t0), i};
     if (record->writes.empty()) record->writes.push_back(last);
   }
   record->lastCallEnd = QpcNs(QpcNow());
   const double wall = QpcMs(QpcNow() - start);
+  run.seconds = wall / 1000;
   if (worker0 >= 0) run.workerCpu = 100 * (ThreadCpuMs(worker) - worker0) / wall;
   run.processCpu = 100 * (ProcessCpuMs() - process0) / wall;
   if (record->writes.empty() || record->writes.back().index != last.index)

@@ -59,6 +59,8 @@ struct BackToBackRun {
   StreamResult result;
   int writes = 0;
   int refused = 0;  // calls that returned 0
+  int accepted = 0;
+  double seconds = 0;  // of writing
   bool lastCallRefused = false;
   // CPU over the writing, in % of a core: the driver's worker thread (-1 when unknown) and the
   // whole process (the host's loop included).
