@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e_support.h"
@@ -120,6 +123,92 @@ TEST_F(SerialE2E, WritesArriveInDeviceOrderAndKeysReachTheOpeningThread) {
   EXPECT_TRUE(sim.WaitFor(mark, "rx IDENTIFY"));
   expected[0] = DevicePattern(all[0]);
   expected[1] = DevicePattern(all[1]);
+  EXPECT_EQ(WriteTextAndWait(text), expected);
+}
+
+// Keys reach the host as they arrive, and frames the display as soon as the one before is
+// acknowledged, also while the host writes as fast as it can. Loose bounds: the figures come
+// from the benchmark.
+TEST_F(SerialE2E, KeysAndFramesFlowWhileTheHostWritesBackToBack) {
+  ASSERT_TRUE(Open(sim.com()));
+  for (int i = 0; i < 30; ++i) sim.Send("key " + std::to_string(1 + i % 10));
+  ASSERT_TRUE(PumpUntil([&] { return CHostKeyCount(dll.host) >= 30; }, 3000));
+  for (int i = 0; i < 30; ++i)
+    EXPECT_EQ(std::string(CHostKeyName(dll.host, i)), "F" + std::to_string(1 + i % 10)) << i;
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> lastAccepted{-1};
+  std::thread writer([&] {
+    for (int n = 0; !stop.load(); ++n) {
+      const Bytes text = HostCells(40, static_cast<uint8_t>(n));
+      if (CDriverWriteTextCells(dll.driver, text.data(), 40) != 0) lastAccepted.store(n);
+    }
+  });
+  int frames = sim.Count("CELLS");
+  DWORD worstKeyMs = 0;
+  for (int round = 0; round < 20; ++round) {
+    const int keys = CHostKeyCount(dll.host);
+    const DWORD start = GetTickCount();
+    sim.Send("key F2");
+    EXPECT_TRUE(PumpUntil([&] { return CHostKeyCount(dll.host) > keys; }, 500)) << round;
+    worstKeyMs = std::max(worstKeyMs, GetTickCount() - start);
+    PumpFor(300);
+    const int now = sim.Count("CELLS");
+    EXPECT_GT(now, frames) << "the display froze in round " << round;
+    frames = now;
+  }
+  stop.store(true);
+  writer.join();
+  std::printf("[ back to back ] %d writes, %d frames, slowest key %lu ms\n",
+              lastAccepted.load() + 1, frames, static_cast<unsigned long>(worstKeyMs));
+  const Bytes expected = DeviceCells(HostCells(40, static_cast<uint8_t>(lastAccepted.load())));
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        const Bytes frame = sim.LastFrame();
+        return frame.size() == 42 && std::equal(frame.begin() + 2, frame.end(), expected.begin());
+      },
+      1000))
+      << "the last write is shown";
+}
+
+TEST_F(SerialE2E, ASilentDisplayHoldsOpenForTheIdentifyWindowOnly) {
+  sim.Send("identify off");
+  const size_t mark = sim.Mark();
+  const DWORD start = GetTickCount();
+  EXPECT_FALSE(Open(sim.com()));
+  const DWORD took = GetTickCount() - start;
+  std::printf("[ silent display ] Open returned after %lu ms\n", static_cast<unsigned long>(took));
+  EXPECT_LT(took, 6000u) << "1000 ms, the HID search and a 2000 ms window";
+  EXPECT_EQ(sim.LinesSince(mark, "rx IDENTIFY").size(), 4u);
+}
+
+// Another program left XON/XOFF and CTS flow control on the port: packets whose bytes include
+// 0x11 and 0x13 still pass both ways.
+TEST_F(SerialE2E, FlowControlLeftOnThePortByAnotherProgramIsSwitchedOff) {
+  HANDLE port = CreateFileA(("\\\\.\\" + sim.com()).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  dcb.fOutX = dcb.fInX = TRUE;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  dcb.fOutxCtsFlow = TRUE;
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  EXPECT_TRUE(SetCommState(port, &dcb));
+  CloseHandle(port);
+
+  ASSERT_TRUE(Open(sim.com()));
+  sim.Send("key 17");  // SF1, code 0x11
+  sim.Send("key 19");  // SF3, code 0x13
+  sim.Send("key 1");
+  ASSERT_TRUE(PumpUntil([&] { return FindKey(dll.host, "F1") >= 0; }, 3000));
+  EXPECT_EQ(FindKey(dll.host, "SF1"), 0);
+  EXPECT_EQ(FindKey(dll.host, "SF3"), 1);
+  const Bytes text = HostCells(40, 0x10);  // device patterns 0x10 to 0x37: 0x11, 0x13 among them
+  Bytes expected = {0, 0};
+  for (uint8_t b : DeviceCells(text)) expected.push_back(b);
   EXPECT_EQ(WriteTextAndWait(text), expected);
 }
 

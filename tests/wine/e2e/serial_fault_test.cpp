@@ -97,6 +97,7 @@ class SerialFault : public ::testing::Test {
   LoadedDriver* dll = nullptr;
   Resources before;
   int sessions = 1;
+  int writes = 0;
 };
 
 TEST_F(SerialFault, DisplayVanishesAndComesBack) {
@@ -115,6 +116,61 @@ TEST_F(SerialFault, DisplayVanishesAndComesBack) {
   ASSERT_TRUE(sim.Restart());
   sim.Send("identify 40 2");
   EXPECT_TRUE(RecoverAndShow(Cells(0x60)));
+}
+
+// Gone for 3 s, the display comes back by itself: no host call, the host writing every 300 ms
+// all along (writes are refused while the display is lost). The port vanishes (a USB-serial
+// adapter unplugged: the pty goes, and a new one takes its COM name), or it stays and the
+// display is silent.
+TEST_F(SerialFault, ALostDisplayComesBackByItself) {
+  sessions = 2;
+  for (bool portVanishes : {true, false}) {
+    // Not SCOPED_TRACE: on Windows it starts a thread of GoogleTest's, which the resource
+    // check would count.
+    const char* how = portVanishes ? "the port vanishes" : "the display is silent";
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(RecoverAndShow(Cells(1)));
+    if (portVanishes) {
+      sim.Quit();
+    } else {
+      sim.Send("ack none");
+      sim.Send("identify off");
+    }
+    int lastAccepted = -1;
+    auto writeFor = [&](DWORD ms) {
+      for (DWORD waited = 0; waited < ms; waited += 300) {
+        const Bytes text = Cells(static_cast<uint8_t>(0x40 + ++writes));
+        if (CDriverWriteTextCells(dll->driver, text.data(), 40) != 0) lastAccepted = writes;
+        PumpFor(300);
+      }
+    };
+    writes = 0;
+    writeFor(3000);
+    EXPECT_TRUE(Suspended()) << how << ": writes are refused while the display is lost";
+    if (portVanishes) {
+      ASSERT_TRUE(sim.Restart());
+      sim.Send("identify 40 2");
+    } else {
+      sim.Send("ack all");
+      sim.Send("identify on");
+    }
+    const DWORD back = GetTickCount();
+    const int refusedUntilBack = lastAccepted;
+    while (lastAccepted == refusedUntilBack && GetTickCount() - back < 10000) writeFor(300);
+    std::printf("[ lost display ] %s: writes accepted again %lu ms after the display returned\n",
+                how, static_cast<unsigned long>(GetTickCount() - back));
+    EXPECT_NE(lastAccepted, refusedUntilBack) << how << ": the display never came back";
+    const Bytes expected = ExpectedFrame(Cells(static_cast<uint8_t>(0x40 + lastAccepted)));
+    EXPECT_TRUE(PumpUntil(
+        [&] {
+          const Bytes frame = sim.LastFrame();
+          return frame.size() == expected.size() &&
+                 std::equal(frame.begin() + 2, frame.end(), expected.begin() + 2);
+        },
+        3000))
+        << how << ": the display shows the last write";
+    CDriverClose(dll->driver);
+  }
 }
 
 TEST_F(SerialFault, NoiseFromTheDisplay) {
