@@ -124,6 +124,8 @@ bool HidPipeServer::Start() {
     return false;
   }
   stalled_ = false;
+  stallWanted_ = false;
+  stallApplied_ = false;
   thread_ = std::thread([this] { Run(); });
   return true;
 }
@@ -156,7 +158,10 @@ bool HidPipeServer::Replug() {
 
 void HidPipeServer::StallOutput(bool stalled) {
   stallWanted_ = stalled;
-  if (wake_ != nullptr) SetEvent(wake_);
+  if (!thread_.joinable()) return;
+  // Returns once the server's thread has stopped (or resumed) taking output reports.
+  SetEvent(wake_);
+  for (int waited = 0; stallApplied_ != stalled && waited < 5000; ++waited) Sleep(1);
 }
 
 // The DOS device name of the interface path, leading to the pipe. It lives as long as its
@@ -324,6 +329,7 @@ void HidPipeServer::ApplyStall() {
       StartRead(*connection);
     }
   }
+  stallApplied_ = stalled_;
 }
 
 // While stalled, a handle's next message is looked at without taking it: a request of the

@@ -70,6 +70,8 @@ class HidPipeServer {
   void Stop();
   // Stop, then Start as a new device instance: an interface path gets a new instance part.
   bool Replug();
+  // Returns once the device has stopped (or resumed) taking output reports. A plugged-in
+  // device (Start, Replug) takes them.
   void StallOutput(bool stalled);
 
   const std::string& path() const { return path_; }
@@ -109,6 +111,7 @@ class HidPipeServer {
   std::vector<std::unique_ptr<Connection>> listeners_;
   std::vector<std::unique_ptr<Connection>> connections_;
   std::atomic<bool> stallWanted_{false};
+  std::atomic<bool> stallApplied_{false};
   bool stalled_ = false;  // the server thread's view
   std::atomic<int> accepted_{0};
   std::atomic<int> open_{0};
