@@ -68,19 +68,45 @@ static int FindDevice(HANDLE handle, HidSimDevice* device) {
   return found;
 }
 
-/* Sends a request about handle to the device's server and waits for the answer (see
- * hidsim_control.h). Fails with the write's error when the handle cannot write (no access
- * rights, or the device is gone), with ERROR_GEN_FAILURE when no answer comes. */
+/* Writes request through handle and waits for the server's answer: ERROR_SUCCESS, or why not
+ * (the write's error when the handle cannot write: no access rights, or the device is gone;
+ * ERROR_GEN_FAILURE when no answer comes). */
+static DWORD Exchange(HANDLE handle, const HidSimControl* request, HANDLE done,
+                      const HidSimAnswer* answer) {
+  OVERLAPPED overlapped;
+  DWORD transferred = 0, result = ERROR_SUCCESS;
+  memset(&overlapped, 0, sizeof overlapped);
+  overlapped.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
+  if (overlapped.hEvent == NULL) return GetLastError();
+  /* The handle may or may not be overlapped; with a record the write works on both. */
+  if (!WriteFile(handle, request, sizeof *request, NULL, &overlapped) &&
+      GetLastError() != ERROR_IO_PENDING) {
+    result = GetLastError();
+  } else if (WaitForSingleObject(overlapped.hEvent, CONTROL_WAIT_MS) != WAIT_OBJECT_0) {
+    CancelIoEx(handle, &overlapped);
+    GetOverlappedResult(handle, &overlapped, &transferred, TRUE);
+    result = ERROR_GEN_FAILURE;
+  } else if (!GetOverlappedResult(handle, &overlapped, &transferred, FALSE)) {
+    result = GetLastError();
+  } else if (WaitForSingleObject(done, CONTROL_WAIT_MS) != WAIT_OBJECT_0) {
+    result = ERROR_GEN_FAILURE;
+  } else if (!answer->ok) {
+    result = ERROR_INVALID_PARAMETER;
+  }
+  CloseHandle(overlapped.hEvent);
+  return result;
+}
+
+/* Asks the device's server about handle (see hidsim_control.h); on success *answerValue is the
+ * handle's number of input buffers. */
 static BOOLEAN Control(HANDLE handle, unsigned int operation, unsigned int value,
                        unsigned int* answerValue) {
   static LONG sequence;
   HidSimControl request;
   HidSimAnswer* answer = NULL;
-  HANDLE mapping = NULL, done = NULL;
-  OVERLAPPED overlapped;
-  DWORD transferred = 0, error = ERROR_GEN_FAILURE;
+  HANDLE mapping, done;
   char doneName[HIDSIM_CONTROL_ANSWER_NAME + 8];
-  BOOLEAN ok = FALSE;
+  DWORD result = ERROR_NOT_ENOUGH_MEMORY;
 
   memset(&request, 0, sizeof request);
   memcpy(request.marker, HIDSIM_CONTROL_MARKER, sizeof request.marker);
@@ -89,43 +115,17 @@ static BOOLEAN Control(HANDLE handle, unsigned int operation, unsigned int value
   snprintf(request.answer, sizeof request.answer, "Local\\zolhidsim-%lu-%ld",
            (unsigned long)GetCurrentProcessId(), (long)InterlockedIncrement(&sequence));
   snprintf(doneName, sizeof doneName, "%s-done", request.answer);
-  memset(&overlapped, 0, sizeof overlapped);
   mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, NULL, PAGE_READWRITE, 0, sizeof *answer,
                                request.answer);
   if (mapping != NULL) answer = (HidSimAnswer*)MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
   done = CreateEventA(NULL, TRUE, FALSE, doneName);
-  overlapped.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-  if (answer == NULL || done == NULL || overlapped.hEvent == NULL) goto out;
-
-  /* The handle may or may not be overlapped; with a record the write works on both. */
-  if (!WriteFile(handle, &request, sizeof request, NULL, &overlapped) &&
-      GetLastError() != ERROR_IO_PENDING) {
-    error = GetLastError();
-    goto out;
-  }
-  if (WaitForSingleObject(overlapped.hEvent, CONTROL_WAIT_MS) != WAIT_OBJECT_0) {
-    CancelIoEx(handle, &overlapped);
-    GetOverlappedResult(handle, &overlapped, &transferred, TRUE);
-    goto out;
-  }
-  if (!GetOverlappedResult(handle, &overlapped, &transferred, FALSE)) {
-    error = GetLastError();
-    goto out;
-  }
-  if (WaitForSingleObject(done, CONTROL_WAIT_MS) != WAIT_OBJECT_0) goto out;
-  if (!answer->ok) {
-    error = ERROR_INVALID_PARAMETER;
-    goto out;
-  }
-  *answerValue = answer->value;
-  ok = TRUE;
-out:
-  if (overlapped.hEvent != NULL) CloseHandle(overlapped.hEvent);
+  if (answer != NULL && done != NULL) result = Exchange(handle, &request, done, answer);
+  if (result == ERROR_SUCCESS) *answerValue = answer->value;
   if (done != NULL) CloseHandle(done);
   if (answer != NULL) UnmapViewOfFile(answer);
   if (mapping != NULL) CloseHandle(mapping);
-  if (!ok) SetLastError(error);
-  return ok;
+  if (result != ERROR_SUCCESS) SetLastError(result);
+  return result == ERROR_SUCCESS;
 }
 
 void NTAPI HidD_GetHidGuid(LPGUID guid) {
