@@ -165,6 +165,8 @@ void ConnectionManager::ServiceHidInput() {
   hid_.ServiceInput();
   // An acknowledgement among the reports lets the next waiting frame go at once.
   if (!hid_.DeviceLost() && ack_.ackPending == 0) hid_.SendNextQueuedFrame(flags_.hid40Link != 0);
+  // The search comes with the next tick: commands queued meanwhile (a Close) run first rather
+  // than wait behind a device that is present but failing.
   if (hid_.DeviceLost()) LoseHidDisplay();
 }
 
@@ -204,26 +206,23 @@ void ConnectionManager::PollHid() {
     SearchForHidDisplay();
     return;
   }
-  if (hid_.DeviceLost()) {
+  if (hid_.DeviceLost() ||
+      (ack_.ackPending != 0 && clock_.Now() - ack_.lastFrameTick > kHidAckTimeoutMs)) {
     LoseHidDisplay();
+    SearchForHidDisplay();
     return;
   }
-  if (ack_.ackPending != 0) {
-    if (clock_.Now() - ack_.lastFrameTick > kHidAckTimeoutMs) LoseHidDisplay();
-    return;
-  }
-  hid_.SendNextQueuedFrame(flags_.hid40Link != 0);
+  if (ack_.ackPending == 0) hid_.SendNextQueuedFrame(flags_.hid40Link != 0);
 }
 
 void ConnectionManager::LoseHidDisplay() {
-  // Closed without the clear that Disconnect queues: it would run after the resend below and
-  // leave the display blank while the host believes its text is shown.
+  // Closed without the clear that Disconnect queues: it would run after the resend that
+  // follows the search and leave the display blank while the host believes its text is shown.
   hid_.CloseDevice();
   ack_.ackPending = 0;
   hid_.DropQueue();
   const uint32_t now = clock_.Now();
   hidSearch_ = HidSearch{true, now, now};
-  SearchForHidDisplay();
 }
 
 void ConnectionManager::SearchForHidDisplay() {

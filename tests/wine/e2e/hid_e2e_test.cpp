@@ -63,6 +63,7 @@ class HidE2E : public ::testing::Test {
   void Serve(const sim::HidDisplayConfig& config, uint16_t product) {
     display = new sim::HidDisplay(clock, config);
     server = new sim::HidPipeServer(PipePath("display"), *display);
+    if (OnWineStack()) server->SetInputBuffers(sim::HidPipeServer::kCarrierBuffers);
     this->product = product;
     ASSERT_TRUE(Plug());
     { LoadedDriver warmUp; }
