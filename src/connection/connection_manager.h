@@ -27,7 +27,8 @@ namespace zol {
 // as a removed device does) is closed, its waiting frames dropped, and searched for: on the
 // tick that notices the loss (or the next), then every tick for a second, every 500 ms until
 // ten seconds have passed and every second after that, so that a long absence costs little.
-// Found again, it gets the cell buffer.
+// Found again, it gets the cell buffer. A display lost again within 5 s of being found (present
+// but failing, say one that takes no output) keeps the pace its first loss had reached.
 //
 // A lost serial display (the fourth acknowledgement time-out in a row, or a port failure)
 // suspends the driver (SharedState::kSuspendedByDriver: the host's writes are refused), closes
@@ -91,8 +92,9 @@ class ConnectionManager : public PortUser {
  private:
   struct HidSearch {
     bool active = false;
-    uint32_t since = 0;  // when the display was lost
-    uint32_t next = 0;   // when the next search is due
+    uint32_t since = 0;    // when the display was lost
+    uint32_t next = 0;     // when the next search is due
+    uint32_t foundAt = 0;  // when a search last found it
   };
   struct SerialRecovery {
     bool active = false;

@@ -175,8 +175,8 @@ TEST_F(SerialFault, ALostDisplayComesBackByItself) {
 
 TEST_F(SerialFault, NoiseFromTheDisplay) {
   ASSERT_TRUE(Open());
-  // ZOL_E2E_NOISE_KIB sets the amount (1024 for a mebibyte, about 25 minutes: the driver
-  // takes 80 bytes a tick); otherwise 8 KiB, or 64 KiB with ZOL_E2E_SOAK.
+  // ZOL_E2E_NOISE_KIB sets the amount (1024 for a mebibyte); otherwise 8 KiB, or 64 KiB with
+  // ZOL_E2E_SOAK.
   const char* soak = std::getenv("ZOL_E2E_SOAK");
   const char* kib = std::getenv("ZOL_E2E_NOISE_KIB");
   size_t bytes = soak != nullptr ? 64 * 1024 : 8 * 1024;
@@ -191,11 +191,11 @@ TEST_F(SerialFault, NoiseFromTheDisplay) {
     }
     sim.Send(line);
   }
-  // The driver reads at most 80 bytes a tick; the keys behind the noise arrive once it has
-  // drained. A key may fall into a packet begun by the noise, so several are sent.
+  // The keys behind the noise arrive once the driver has read it. A key may fall into a
+  // packet begun by the noise, so several are sent.
   for (int i = 0; i < 5; ++i) sim.Send("key F9");
   EXPECT_TRUE(PumpUntil([&] { return FindKey(dll->host, "F9") >= 0; },
-                        static_cast<DWORD>(bytes / 800 * 1000 * 3 + 20000)));
+                        static_cast<DWORD>(bytes / 1024 * 100 + 20000)));
   EXPECT_TRUE(RecoverAndShow(Cells(0x30)));
 }
 
