@@ -175,11 +175,10 @@ TEST_F(SerialFault, ALostDisplayComesBackByItself) {
 
 TEST_F(SerialFault, NoiseFromTheDisplay) {
   ASSERT_TRUE(Open());
-  // ZOL_E2E_NOISE_KIB sets the amount (1024 for a mebibyte); otherwise 8 KiB, or 64 KiB with
-  // ZOL_E2E_SOAK.
+  // ZOL_E2E_NOISE_KIB sets the amount; otherwise 64 KiB, or a mebibyte with ZOL_E2E_SOAK.
   const char* soak = std::getenv("ZOL_E2E_SOAK");
   const char* kib = std::getenv("ZOL_E2E_NOISE_KIB");
-  size_t bytes = soak != nullptr ? 64 * 1024 : 8 * 1024;
+  size_t bytes = soak != nullptr ? 1024 * 1024 : 64 * 1024;
   if (kib != nullptr && std::atoi(kib) > 0) bytes = static_cast<size_t>(std::atoi(kib)) * 1024;
   std::mt19937 random(316);
   for (size_t sent = 0; sent < bytes; sent += 64) {
