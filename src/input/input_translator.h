@@ -44,8 +44,9 @@ class InputTranslator {
   void HandleCharacterCode(uint16_t code);
   // One byte of a scan-code set 2 sequence: 0xE0 and 0xF0 set the extended and release flags;
   // other codes of 0xE0 and above are dropped and leave the flags as they were; any other code
-  // is injected as a set 1 scan code with the collected flags, which are then cleared. The Ctrl
-  // code 0x14 also reports a 3-byte tick record to the host's OnDeviceData first.
+  // is injected as the key's set 1 make code with the collected flags (a release is the make
+  // code with the release flag), which are then cleared. The Ctrl code 0x14 also reports a
+  // 3-byte tick record to the host's OnDeviceData first.
   void HandleScanCode(uint16_t code);
   // A character (no flags, or the space), a special key (flag 0x04; dots is the command code)
   // or a chord named "KBD" / "shift KBD" (flag 0x02) plus its dot numbers, posted with value 0.

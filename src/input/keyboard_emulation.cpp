@@ -92,9 +92,9 @@ void InputTranslator::HandleScanCode(uint16_t code) {
 
   if (code == kScanCodeCtrl && host_.HostSet()) ReportCtrlScanCode();
 
-  const uint16_t entry = scanCodeTable[code];
-  const bool release = (scanCodeFlags_ & kKeyEventKeyUp) != 0;
-  const uint16_t scan = release ? entry : entry & kScanCodeMakeMask;
+  // Press and release both carry the make code: the system finds the key of a scan code in the
+  // layout's table of make codes, so a break code would release nothing and leave the key down.
+  const uint16_t scan = scanCodeTable[code] & kScanCodeMakeMask;
   injector_.ScanCode(scan, scanCodeFlags_ | kKeyEventScanCode);
   scanCodeFlags_ = 0;
 }
