@@ -77,11 +77,12 @@ TEST_F(InjectedKeystrokes, CharacterTypedThroughTheLayout) {
                           VkDown(VK_SPACE), VkUp(VK_SPACE)));
 }
 
-TEST_F(InjectedKeystrokes, CharacterWithoutKeyIsNotInjected) {
-  if (VkKeyScanA(static_cast<char>(0x90)) != -1) GTEST_SKIP() << "layout has a key for 0x90";
-  translator.HandleCharacterCode(0x9E);  // code page 437 character without a Windows-1252 one
-  translator.HandleCharacterCode(256);
-  EXPECT_THAT(VirtualKeys(watch_->WaitFor(2)), ElementsAre(VkDown(VK_RETURN), VkUp(VK_RETURN)));
+TEST_F(InjectedKeystrokes, CharacterWithoutKeyIsTypedAsUnicode) {
+  if (VkKeyScanW(u'\u00E9') != -1) GTEST_SKIP() << "layout has a key for e acute";
+  translator.HandleCharacterCode(0x9E);  // the filler code: no character, nothing typed
+  translator.HandleCharacterCode(0x82);  // code page 437 e acute
+  EXPECT_THAT(watch_->WaitFor(2), ElementsAre(SeenKey{VK_PACKET, 0xE9, false, false},
+                                              SeenKey{VK_PACKET, 0xE9, true, false}));
 }
 
 TEST_F(InjectedKeystrokes, ScanCodesArriveWithTheirPrefixFlags) {
