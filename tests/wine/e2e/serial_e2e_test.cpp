@@ -192,9 +192,11 @@ TEST_F(SerialE2E, ModifierKeysOfTheDisplaysKeyboardGoUpAgain) {
   }
 }
 
+// The block is created as another account or an elevated program would leave it to this one:
+// mapping for reading and writing is granted, every other right (deleting it, changing its
+// permissions) refused.
 TEST_F(SerialE2E, PortSharingPublishesReleasesAndTakesThePortBack) {
-  HANDLE section =
-      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 255, "kt316sharemem");
+  HANDLE section = CreateReadWriteOnlySection("kt316sharemem", 255);
   ASSERT_NE(section, nullptr);
   auto* word = static_cast<volatile int32_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 255));
   ASSERT_NE(word, nullptr);
