@@ -122,5 +122,22 @@ TEST(HostAbuse, WritesFromManyThreadsWhileAnotherSuspendsAndResumes) {
   EXPECT_LT(after.privateBytes, before.privateBytes + 1024 * 1024);
 }
 
+// Each load of the module is a new copy of everything in it: whatever a load leaves behind in a
+// host thread that outlives it adds up. Open fails here (no display on the port), but the worker
+// thread and the device side come up all the same.
+TEST(HostAbuse, LoadOpenCloseUnloadOverAndOverLeavesNothingBehind) {
+  const auto session = [] {
+    LoadedDriver dll;
+    ASSERT_TRUE(dll.ok());
+    EXPECT_EQ(CDriverOpen(dll.driver, "COM249", dll.host, "", ""), 0);
+  };
+  session();  // the first load brings up what the process keeps anyway
+  const Resources before = MeasureResources();
+  for (int i = 0; i < 3; ++i) session();
+  const Resources after = MeasureResources();
+  EXPECT_EQ(after.handles, before.handles) << Describe(before) << " -> " << Describe(after);
+  EXPECT_EQ(after.threads, before.threads);
+}
+
 }  // namespace
 }  // namespace zol::e2e
