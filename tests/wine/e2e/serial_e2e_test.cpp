@@ -1,5 +1,6 @@
 // zol.dll end to end on the serial link: a plain-C host drives the driver through its slots,
 // and the simulated serial display on a pty plays the device.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "e2e_support.h"
+#include "keyboard_watch.h"
 
 namespace zol::e2e {
 namespace {
@@ -259,9 +261,31 @@ TEST_F(SerialE2E, ClosedWhileSuspendedItOpensAgain) {
   EXPECT_EQ(WriteTextAndWait(text).size(), 42u) << "writes are accepted again";
 }
 
+// The keys pass on to the system, so that its key state shows what a person would feel. Wine
+// hands keys injected by scan code to the hook with virtual key 0 and keeps no key state for
+// them: there only the scan codes can show a release that releases nothing.
+TEST_F(SerialE2E, ModifierKeysOfTheDisplaysKeyboardGoUpAgain) {
+  testing::KeyboardWatch watch(testing::KeyboardWatch::kPassOn);
+  ASSERT_TRUE(watch.installed());
+  ASSERT_TRUE(Open(sim.com()));
+  // Set 2: left Ctrl, left Shift, right Ctrl (0xE0 prefix), each pressed and released (0xF0).
+  for (int code : {0x14, 0xF0, 0x14, 0x12, 0xF0, 0x12, 0xE0, 0x14, 0xE0, 0xF0, 0x14})
+    sim.Send("scan " + std::to_string(code));
+  EXPECT_THAT(testing::ScanCodes(watch.WaitFor(6)),
+              ::testing::ElementsAre(testing::ScanDown(0x1D, false), testing::ScanUp(0x1D, false),
+                                     testing::ScanDown(0x2A, false), testing::ScanUp(0x2A, false),
+                                     testing::ScanDown(0x1D, true), testing::ScanUp(0x1D, true)));
+  for (int vk : {VK_LCONTROL, VK_RCONTROL, VK_LSHIFT}) {
+    EXPECT_EQ(GetAsyncKeyState(vk) & 0x8000, 0) << "virtual key 0x" << std::hex << vk;
+    if (GetAsyncKeyState(vk) & 0x8000) keybd_event(static_cast<BYTE>(vk), 0, KEYEVENTF_KEYUP, 0);
+  }
+}
+
+// The block is created as another account or an elevated program would leave it to this one:
+// mapping for reading and writing is granted, every other right (deleting it, changing its
+// permissions) refused.
 TEST_F(SerialE2E, PortSharingPublishesReleasesAndTakesThePortBack) {
-  HANDLE section =
-      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 255, "kt316sharemem");
+  HANDLE section = CreateReadWriteOnlySection("kt316sharemem", 255);
   ASSERT_NE(section, nullptr);
   auto* word = static_cast<volatile int32_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 255));
   ASSERT_NE(word, nullptr);
