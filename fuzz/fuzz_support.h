@@ -51,9 +51,10 @@ class CountingHost : public HostLink {
 
 class NullKeyInjector : public KeyInjector {
  public:
-  int16_t KeyWordForChar(char) override { return -1; }
+  int16_t KeyWordForChar(char16_t) override { return -1; }
   void VirtualKey(uint8_t, uint32_t) override {}
   void ScanCode(uint16_t, uint32_t) override {}
+  void UnicodeCharacter(char16_t) override {}
 };
 
 }  // namespace zol::fuzz

@@ -86,20 +86,25 @@ void CheckState(Harness& h) {
         (h.serialPorts.portOpen() ? 1 : 0));
 }
 
-// One timer tick. A frame goes out only when none awaits its acknowledgement, or when the
-// one in flight was given up on (HID: more than 1000 ms, then a reconnect and a resend).
+// One timer tick. A frame goes out only when none awaits its acknowledgement (an
+// acknowledgement taken in the tick sends the next at once), or when the one in flight was
+// given up on (HID: more than 1000 ms, or a device that failed a read or a
+// write, then a reconnect and a resend).
 void Tick(Harness& h) {
   if (h.tickBudget-- <= 0) return;
   const FrameAck before = h.core.frameAck();
   const size_t frames = h.FramesSeen();
-  const int acks = h.hidDisplay.acksSent();
+  const int acks = h.hidDisplay.acksTaken();
+  const int closes = h.hidPresent ? h.hidBus.stats(h.hidIndex).closes : 0;
   h.clock.Advance(100);
   const bool late = h.clock.Now() - before.lastFrameTick > ConnectionManager::kSerialAckTimeoutMs;
   h.core.PollTick();
   const size_t sent = h.FramesSeen() - frames;
   Check(sent <= 1);
   if (sent == 1 && before.ackPending != 0 && h.core.linkFlags().Hid()) {
-    Check(late || h.hidDisplay.acksSent() != acks);
+    // An acknowledgement reached the link in this tick, or the frame in flight was given up
+    // on.
+    Check(late || h.hidDisplay.acksTaken() != acks || h.hidBus.stats(h.hidIndex).closes != closes);
   }
   h.control.RunQueued(h.core);
   CheckState(h);

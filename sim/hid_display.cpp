@@ -190,7 +190,15 @@ size_t HidDisplay::PeekInput(uint8_t* report, size_t capacity) {
 
 void HidDisplay::PopInput() {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!input_.empty()) input_.pop_front();
+  if (input_.empty()) return;
+  const std::vector<uint8_t>& taken = input_.front().report;
+  if (taken.size() > 1 && taken[1] == 0xFF) ++acksTaken_;
+  input_.pop_front();
+}
+
+int HidDisplay::acksTaken() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return acksTaken_;
 }
 
 }  // namespace zol::sim

@@ -64,6 +64,7 @@ class HidDisplay : public HidEndpoint {
   int malformedFrames() const;  // a frame whose trailer was wrong
   int strayReports() const;     // neither a request nor part of a frame
   int acksSent() const;         // acknowledgements queued
+  int acksTaken() const;        // reports the driver took that read as an acknowledgement
   void ClearRecords();
 
   // HidEndpoint
@@ -93,6 +94,7 @@ class HidDisplay : public HidEndpoint {
   int malformedFrames_ = 0;
   int strayReports_ = 0;
   int acksSent_ = 0;
+  int acksTaken_ = 0;
 };
 
 }  // namespace zol::sim

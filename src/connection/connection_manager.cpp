@@ -11,6 +11,8 @@ constexpr uint32_t kEveryTickSearchMs = 1000;
 constexpr uint32_t kHalfSecondSearchMs = 10000;
 constexpr uint32_t kHalfSecondMs = 500;
 constexpr uint32_t kOneSecondMs = 1000;
+// A display lost again this soon after it was found counts as the same absence.
+constexpr uint32_t kRelapseMs = 5000;
 // Recovery attempts while the port was still held by the cooperating program.
 constexpr uint32_t kFastRecoveryIntervalMs = 100;
 
@@ -165,6 +167,8 @@ void ConnectionManager::ServiceHidInput() {
   hid_.ServiceInput();
   // An acknowledgement among the reports lets the next waiting frame go at once.
   if (!hid_.DeviceLost() && ack_.ackPending == 0) hid_.SendNextQueuedFrame(flags_.hid40Link != 0);
+  // The search comes with the next tick: commands queued meanwhile (a Close) run first rather
+  // than wait behind a device that is present but failing.
   if (hid_.DeviceLost()) LoseHidDisplay();
 }
 
@@ -204,31 +208,29 @@ void ConnectionManager::PollHid() {
     SearchForHidDisplay();
     return;
   }
-  if (hid_.DeviceLost()) {
+  if (hid_.DeviceLost() ||
+      (ack_.ackPending != 0 && clock_.Now() - ack_.lastFrameTick > kHidAckTimeoutMs)) {
     LoseHidDisplay();
+    SearchForHidDisplay();
     return;
   }
-  if (ack_.ackPending != 0) {
-    if (clock_.Now() - ack_.lastFrameTick > kHidAckTimeoutMs) LoseHidDisplay();
-    return;
-  }
-  hid_.SendNextQueuedFrame(flags_.hid40Link != 0);
+  if (ack_.ackPending == 0) hid_.SendNextQueuedFrame(flags_.hid40Link != 0);
 }
 
 void ConnectionManager::LoseHidDisplay() {
-  // Closed without the clear that Disconnect queues: it would run after the resend below and
-  // leave the display blank while the host believes its text is shown.
+  // Closed without the clear that Disconnect queues: it would run after the resend that
+  // follows the search and leave the display blank while the host believes its text is shown.
   hid_.CloseDevice();
   ack_.ackPending = 0;
   hid_.DropQueue();
   const uint32_t now = clock_.Now();
-  hidSearch_ = HidSearch{true, now, now};
-  SearchForHidDisplay();
+  const bool relapse = hidSearch_.foundAt != 0 && now - hidSearch_.foundAt < kRelapseMs;
+  hidSearch_ = HidSearch{true, relapse ? hidSearch_.since : now, now, hidSearch_.foundAt};
 }
 
 void ConnectionManager::SearchForHidDisplay() {
   const uint32_t now = clock_.Now();
-  if (!hidSearch_.active) hidSearch_ = HidSearch{true, now, now};
+  if (!hidSearch_.active) hidSearch_ = HidSearch{true, now, now, hidSearch_.foundAt};
   if (!Reached(now, hidSearch_.next)) return;
   const uint32_t absent = now - hidSearch_.since;
   hidSearch_.next = now + (absent < kEveryTickSearchMs    ? 0
@@ -238,6 +240,7 @@ void ConnectionManager::SearchForHidDisplay() {
   // rather than at the host's next write.
   if (hid_.FindHidDisplay() == kHidNone) return;
   hidSearch_.active = false;
+  hidSearch_.foundAt = clock_.Now() | 1u;  // 0 means never
   cells_.ResendCells();
 }
 

@@ -24,9 +24,11 @@ namespace zol {
 // lets the next waiting frame go out at once.
 //
 // A lost HID display (its acknowledgement more than 1000 ms late, or a read or write failing
-// as a removed device does) is closed, its waiting frames dropped, and searched for: at once,
-// then every tick for a second, every 500 ms until ten seconds have passed and every second
-// after that, so that a long absence costs little. Found again, it gets the cell buffer.
+// as a removed device does) is closed, its waiting frames dropped, and searched for: on the
+// tick that notices the loss (or the next), then every tick for a second, every 500 ms until
+// ten seconds have passed and every second after that, so that a long absence costs little.
+// Found again, it gets the cell buffer. A display lost again within 5 s of being found (present
+// but failing, say one that takes no output) keeps the pace its first loss had reached.
 //
 // A lost serial display (the fourth acknowledgement time-out in a row, or a port failure)
 // suspends the driver (SharedState::kSuspendedByDriver: the host's writes are refused), closes
@@ -90,8 +92,9 @@ class ConnectionManager : public PortUser {
  private:
   struct HidSearch {
     bool active = false;
-    uint32_t since = 0;  // when the display was lost
-    uint32_t next = 0;   // when the next search is due
+    uint32_t since = 0;    // when the display was lost
+    uint32_t next = 0;     // when the next search is due
+    uint32_t foundAt = 0;  // when a search last found it
   };
   struct SerialRecovery {
     bool active = false;
@@ -106,7 +109,7 @@ class ConnectionManager : public PortUser {
   void ServiceSerialInput();
   void PollHid();
   void PollSerial();
-  // Closes a HID display that is gone, drops its waiting frames and searches for it.
+  // Closes a HID display that is gone and drops its waiting frames; the searches begin.
   void LoseHidDisplay();
   void SearchForHidDisplay();
   // Suspends the driver for a lost serial display and starts its recovery.

@@ -36,7 +36,11 @@ CBrailleSampleDriver::~CBrailleSampleDriver() {
 
 DeviceService& CBrailleSampleDriver::Device() {
   // Attached on first use rather than at construction: that runs under the loader lock, and the
-  // device side's own statics may not be constructed yet.
+  // device side's own statics may not be constructed yet. Only worker threads get here, one at
+  // a time: the guards of these statics go through the threads runtime, which keeps a record
+  // (an event and a thread handle) of each thread that passes them until that thread ends. A
+  // worker thread ends while the module is loaded; a host thread would outlive the module and
+  // leave the record behind, once per load.
   static DeviceService& device = AttachDeviceSide(DriverParts{shared, hostLink, control});
   return device;
 }
@@ -56,7 +60,6 @@ int32_t CBrailleSampleDriver::OpenSession(const char* portName, IBrailleHost* ne
                                           const char* text1, const char* text2) {
   if (workerThread.load()) return 0;
   if (!ReapRetiredWorker(kWorkerWaitMs)) return 0;
-  Device();
   // Key events still queued for a window of an earlier session can never be delivered.
   keyNames.ReclaimPosted();
 

@@ -178,6 +178,8 @@ class CBrailleSampleDriver : public IBrailleDriver {
   // Hidden window and key events (hidden_window.cpp).
   void RegisterWindowClass();
   void CreateHiddenWindow();
+  // On the window's own thread at once; on another thread through the window's thread, waiting
+  // up to 1000 ms for it (when it does not answer, the module stays loaded for good).
   void DestroyHiddenWindow();
   static LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -21,6 +21,9 @@ namespace {
 // A window property some window frameworks leave behind when they subclass a window.
 constexpr char kStaleWindowProcProperty[] = "AfxOldWndProc423";
 
+// How long a Close or suspend on another thread waits for the window's thread to destroy it.
+constexpr UINT kOwnerAnswerMs = 1000;
+
 static_assert(sizeof(WPARAM) >= sizeof(KeyNamePool::Ticket), "a ticket travels as WPARAM");
 
 }  // namespace
@@ -44,8 +47,11 @@ void CBrailleSampleDriver::UnregisterWindowClass() {
 }
 
 void CBrailleSampleDriver::CreateHiddenWindow() {
-  HWND window = CreateWindowExA(0, driverName, nullptr, WS_DISABLED, CW_USEDEFAULT, 0,
-                                CW_USEDEFAULT, 0, nullptr, nullptr, moduleInstance.load(), nullptr);
+  // Message-only: no broadcast reaches it, so nothing but the driver's own messages ever calls
+  // its procedure.
+  HWND window =
+      CreateWindowExA(0, driverName, nullptr, WS_DISABLED, CW_USEDEFAULT, 0, CW_USEDEFAULT, 0,
+                      HWND_MESSAGE, nullptr, moduleInstance.load(), nullptr);
   if (!window) return;
   SetWindowLongPtrA(window, GWLP_WNDPROC,
                     reinterpret_cast<LONG_PTR>(&CBrailleSampleDriver::HiddenWindowProc));
@@ -58,10 +64,24 @@ void CBrailleSampleDriver::DestroyHiddenWindow() {
   if (!window) return;
   if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
     DestroyWindow(window);
-  } else {
-    // Only the owner can destroy it: it does so when it handles the message.
-    PostMessageA(window, WM_CLOSE, 0, 0);
+    return;
   }
+  // Only the owner can destroy it; WM_CLOSE makes it do so. Sent, not posted: the host may
+  // unload the module as soon as Close returns, and a window left behind would call freed code
+  // at its owner's next dispatch.
+  DWORD_PTR result = 0;
+  if (SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, kOwnerAnswerMs,
+                          &result) ||
+      !IsWindow(window)) {
+    return;
+  }
+  // The owner is busy elsewhere. The window then goes when the owner next takes its messages
+  // (whether or not the system still delivers a message whose sender stopped waiting), and the
+  // module stays loaded for good, so that its procedure is still there when it does.
+  HMODULE self = nullptr;
+  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                     reinterpret_cast<LPCSTR>(&CBrailleSampleDriver::HiddenWindowProc), &self);
+  PostMessageA(window, WM_CLOSE, 0, 0);
 }
 
 LRESULT CALLBACK CBrailleSampleDriver::HiddenWindowProc(HWND window, UINT message, WPARAM wParam,

@@ -10,9 +10,11 @@
 // The loop. The thread sleeps in MsgWaitForMultipleObjectsEx until the display has sent
 // something (the links' input events), a message or command arrives, or the next poll tick is
 // due. Each wake then, in this order: handles the thread's messages, takes what the display
-// sent, runs the poll tick if it is due, and runs the queued commands. Every step is bounded,
+// sent, runs the queued commands, and runs the poll tick if it is due. Every step is bounded,
 // so a host that streams writes never holds back keys or the tick, and the tick runs every
-// 100 ms whatever else arrives (a WM_TIMER would only come while the queue is empty).
+// 100 ms whatever else arrives (a WM_TIMER would only come while the queue is empty); the
+// commands go before the tick so that a Close never waits behind the tick's slow work (a
+// search for a lost display).
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -103,8 +105,8 @@ void CBrailleSampleDriver::RunWorkerThread() {
       Device().ServiceInput();
     } catch (...) {
     }
-    if (ticks.TakeDue(clock.Now())) DispatchCommand(CMD_POLL, nullptr, 0);
     if (!RunQueuedCommands(pending)) break;
+    if (ticks.TakeDue(clock.Now())) DispatchCommand(CMD_POLL, nullptr, 0);
   }
   EndWorkerThread(pending);
 }

@@ -6,9 +6,9 @@
 
 namespace zol {
 
-// Entry i is the character handed to the layout for character code 128 + i: the Windows-1252
-// code of the character that 128 + i has in code page 437. 0x90, which is no character in
-// Windows-1252, fills every other place (the layout finds no key for it).
+// Entry i is the character typed for character code 128 + i: the Windows-1252 code of the
+// character that 128 + i has in code page 437. 0x90, which is no character in Windows-1252,
+// fills every other place: nothing is typed for it.
 inline constexpr std::array<uint8_t, 128> highCharTable = {
     0xC7, 0xFC, 0xE9, 0xE2, 0xE4, 0xE0, 0xE5, 0xE7, 0xEA, 0xEB, 0xE8, 0xEF, 0xEE, 0xEC, 0xC4, 0xC5,
     0xC9, 0xE6, 0xC6, 0xF4, 0xF6, 0xF2, 0xFB, 0xF9, 0xFF, 0xD6, 0xDC, 0xA2, 0xA3, 0xA5, 0x90, 0x83,

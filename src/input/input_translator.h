@@ -39,13 +39,14 @@ class InputTranslator {
 
   // Keyboard emulation.
 
-  // 0-127: the layout's key for the character; 128-255: the key for the code page 437
-  // character (highCharTable); 256-382: specialKeyTable[code - 256]; nothing above that.
+  // 0-127: the ASCII character; 128-255: the code page 437 character (highCharTable); each
+  // typed as SendCharacter does. 256-382: specialKeyTable[code - 256]; nothing above that.
   void HandleCharacterCode(uint16_t code);
   // One byte of a scan-code set 2 sequence: 0xE0 and 0xF0 set the extended and release flags;
   // other codes of 0xE0 and above are dropped and leave the flags as they were; any other code
-  // is injected as a set 1 scan code with the collected flags, which are then cleared. The Ctrl
-  // code 0x14 also reports a 3-byte tick record to the host's OnDeviceData first.
+  // is injected as the key's set 1 make code with the collected flags (a release is the make
+  // code with the release flag), which are then cleared. The Ctrl code 0x14 also reports a
+  // 3-byte tick record to the host's OnDeviceData first.
   void HandleScanCode(uint16_t code);
   // A character (no flags, or the space), a special key (flag 0x04; dots is the command code)
   // or a chord named "KBD" / "shift KBD" (flag 0x02) plus its dot numbers, posted with value 0.
@@ -58,10 +59,12 @@ class InputTranslator {
   uint32_t scanCodeFlags() const { return scanCodeFlags_; }
 
  private:
-  // Types a character through the current layout. A character that no key produces (the
-  // layout answers -1) is dropped: injecting virtual key 0xFF with every modifier held would
-  // type nothing and could trigger shortcuts.
-  void SendCharacter(uint8_t character);
+  // Types the character of a Windows-1252 code. A character that a key of the layout produces
+  // with Shift, Ctrl and Alt at most is typed as that key word (SendKeyWord). Any other
+  // printable character is typed as Unicode input, so that it still arrives on a layout
+  // without a plain key for it; a control character without a key, and the five codes that
+  // name no character, type nothing.
+  void SendCharacter(uint8_t code);
   void PostChordName(uint8_t flags, uint8_t dots);
   void ReportCtrlScanCode();
 

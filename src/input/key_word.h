@@ -5,8 +5,8 @@
 
 namespace zol {
 
-// A key word is the 16-bit keystroke description of VkKeyScanA: the virtual key in the low
-// byte and the modifiers to hold in the high byte. Other high-byte bits are ignored.
+// A key word is the 16-bit keystroke description of VkKeyScanExW: the virtual key in the low
+// byte and the modifiers to hold in the high byte. SendKeyWord ignores other high-byte bits.
 inline constexpr uint16_t kKeyWordShift = 0x100;
 inline constexpr uint16_t kKeyWordCtrl = 0x200;
 inline constexpr uint16_t kKeyWordAlt = 0x400;

@@ -6,6 +6,7 @@
 #include "input/name_builder.h"
 #include "input/scan_code_table.h"
 #include "input/special_key_table.h"
+#include "input/windows1252.h"
 
 namespace zol {
 
@@ -22,6 +23,21 @@ constexpr uint16_t kScanCodeExtendedPrefix = 0xE0;
 constexpr uint16_t kScanCodeReleasePrefix = 0xF0;
 constexpr uint16_t kScanCodeCtrl = 0x14;
 constexpr uint16_t kScanCodeMakeMask = 0x7F;  // a break code without its break bit
+
+// Shift states of a key word that SendKeyWord can hold: Shift, Ctrl and Alt. A layout's answer
+// with any other bit (Hankaku, the layout's own states, or -1 for no key) would type another
+// character if only those three were held.
+constexpr uint16_t kKeyWordHeldStates = kKeyWordShift | kKeyWordCtrl | kKeyWordAlt;
+
+bool Typable(int16_t keyWord) {
+  return (static_cast<uint16_t>(keyWord) & 0xFF00 & ~kKeyWordHeldStates) == 0;
+}
+
+// Control characters are typed only by a key of the layout (Enter, Tab, Ctrl+letter): as
+// Unicode input they would reach the window as raw control codes.
+bool Printable(char16_t character) {
+  return character >= 0x20 && character != 0x7F;
+}
 
 // Key word of a command code, or 0 when the code has no key.
 uint16_t SpecialKey(size_t command) {
@@ -47,10 +63,15 @@ void InputTranslator::SendKeyWord(uint16_t keyWord) {
   }
 }
 
-void InputTranslator::SendCharacter(uint8_t character) {
-  const int16_t keyWord = injector_.KeyWordForChar(static_cast<char>(character));
-  if (keyWord == -1) return;
-  SendKeyWord(static_cast<uint16_t>(keyWord));
+void InputTranslator::SendCharacter(uint8_t code) {
+  const char16_t character = Windows1252ToUtf16(code);
+  if (character == kNoCharacter) return;
+  const int16_t keyWord = injector_.KeyWordForChar(character);
+  if (Typable(keyWord)) {
+    SendKeyWord(static_cast<uint16_t>(keyWord));
+  } else if (Printable(character)) {
+    injector_.UnicodeCharacter(character);
+  }
 }
 
 void InputTranslator::HandleCharacterCode(uint16_t code) {
@@ -92,9 +113,9 @@ void InputTranslator::HandleScanCode(uint16_t code) {
 
   if (code == kScanCodeCtrl && host_.HostSet()) ReportCtrlScanCode();
 
-  const uint16_t entry = scanCodeTable[code];
-  const bool release = (scanCodeFlags_ & kKeyEventKeyUp) != 0;
-  const uint16_t scan = release ? entry : entry & kScanCodeMakeMask;
+  // Press and release both carry the make code: the system finds the key of a scan code in the
+  // layout's table of make codes, so a break code would release nothing and leave the key down.
+  const uint16_t scan = scanCodeTable[code] & kScanCodeMakeMask;
   injector_.ScanCode(scan, scanCodeFlags_ | kKeyEventScanCode);
   scanCodeFlags_ = 0;
 }

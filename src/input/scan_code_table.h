@@ -8,9 +8,9 @@
 namespace zol {
 
 // Indexed by a set 2 code 0x00 to 0xDF: the set 1 break code of the key (its make code with
-// bit 0x80), or 0 where no key has the code. A press sends the entry without bit 0x80. The
-// entry of 0x61 (the extra key beside the left Shift) holds its make code 0x56, which serves
-// press and release alike. Codes sent after an 0xE0 prefix share the entry of the code
+// bit 0x80), or 0 where no key has the code. Presses and releases alike send the entry without
+// bit 0x80, the release with the release flag. The entry of 0x61 (the extra key beside the left
+// Shift) holds its make code 0x56. Codes sent after an 0xE0 prefix share the entry of the code
 // without it; the prefix travels as the extended-key flag.
 inline constexpr std::array<uint16_t, 224> scanCodeTable = {
     0x00, 0xC3, 0x00, 0xBF, 0xBD, 0xBB, 0xBC, 0xD8, 0x00, 0xC4, 0xC2, 0xC0, 0xBE, 0x8F, 0xA9,

@@ -105,15 +105,23 @@ bool CSerial::WriteState(DCB* dcb) {
   return false;
 }
 
+namespace {
+
+void SetLine(DCB* dcb, DWORD baudRate, BYTE dataBits, BYTE parity, BYTE stopBits) {
+  dcb->BaudRate = baudRate;
+  dcb->ByteSize = dataBits;
+  dcb->Parity = parity;
+  dcb->StopBits = stopBits;
+  dcb->fParity = parity != NOPARITY;
+}
+
+}  // namespace
+
 LONG CSerial::Setup(DWORD baudRate, BYTE dataBits, BYTE parity, BYTE stopBits) {
   lastError_ = 0;
   DCB dcb;
   if (!RequireOpen() || !ReadState(&dcb)) return lastError_;
-  dcb.BaudRate = baudRate;
-  dcb.ByteSize = dataBits;
-  dcb.Parity = parity;
-  dcb.StopBits = stopBits;
-  dcb.fParity = parity != NOPARITY;
+  SetLine(&dcb, baudRate, dataBits, parity, stopBits);
   WriteState(&dcb);
   return lastError_;
 }
@@ -370,11 +378,7 @@ LONG CSerial::SetupPinned(DWORD baudRate, BYTE dataBits, BYTE parity, BYTE stopB
   lastError_ = 0;
   DCB dcb;
   if (!RequireOpen() || !ReadState(&dcb)) return lastError_;
-  dcb.BaudRate = baudRate;
-  dcb.ByteSize = dataBits;
-  dcb.Parity = parity;
-  dcb.StopBits = stopBits;
-  dcb.fParity = parity != NOPARITY;
+  SetLine(&dcb, baudRate, dataBits, parity, stopBits);
   dcb.fBinary = TRUE;
   dcb.fOutxCtsFlow = FALSE;
   dcb.fOutxDsrFlow = FALSE;

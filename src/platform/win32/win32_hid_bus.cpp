@@ -176,6 +176,9 @@ HidReadResult Win32HidBus::TakeReport(HidHandle handle, uint8_t* buffer, size_t 
     if (!ReadFile(file, readBuffer_, asked, nullptr, &readOverlapped_) &&
         GetLastError() != ERROR_IO_PENDING) {
       *error = GetLastError();
+      // Nothing is outstanding: the worker thread must not wake for the event until the next
+      // tick tries again.
+      ResetEvent(readEvent_);
       return HidReadResult::Failed;
     }
     readFile_ = file;
@@ -186,6 +189,7 @@ HidReadResult Win32HidBus::TakeReport(HidHandle handle, uint8_t* buffer, size_t 
     const DWORD failure = GetLastError();
     if (failure == ERROR_IO_INCOMPLETE) return HidReadResult::NotReady;
     readFile_ = nullptr;
+    ResetEvent(readEvent_);
     *error = failure;
     return HidReadResult::Failed;
   }

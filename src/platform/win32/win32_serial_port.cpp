@@ -48,6 +48,14 @@ uint32_t Win32SerialPort::Setup(uint32_t baud, uint8_t dataBits, uint8_t parity,
 }
 
 uint32_t Win32SerialPort::Read(uint8_t* buffer, uint32_t count, uint32_t* received) {
+  const uint32_t result = TakeArrived(buffer, count, received);
+  // After a failure nothing is outstanding: the worker thread must not wake for the event
+  // until the next tick tries again.
+  if (result != 0) ResetEvent(arrivalEvent_);
+  return result;
+}
+
+uint32_t Win32SerialPort::TakeArrived(uint8_t* buffer, uint32_t count, uint32_t* received) {
   *received = 0;
   if (!serial_.IsOpen()) return ERROR_INVALID_HANDLE;
   if (count == 0) return 0;

@@ -35,6 +35,8 @@ class Win32SerialPort : public SerialPort {
   uintptr_t InputEvent() override { return reinterpret_cast<uintptr_t>(arrivalEvent_); }
 
  private:
+  // Read, less the reset of the event after a failure.
+  uint32_t TakeArrived(uint8_t* buffer, uint32_t count, uint32_t* received);
   // Starts the one-byte read that completes when the next byte arrives.
   uint32_t WaitForArrival();
 

@@ -11,8 +11,11 @@ Win32ShareSection::~Win32ShareSection() {
 }
 
 bool Win32ShareSection::OpenMapping() {
+  // Reading and writing are all the driver needs, and all that a block created by another
+  // account or an elevated program grants; FILE_MAP_ALL_ACCESS would also ask for the rights
+  // to delete it and to change its permissions and be refused there.
   if (mapping_ == nullptr)
-    mapping_ = OpenFileMappingA(FILE_MAP_ALL_ACCESS, TRUE, kShareSectionName);
+    mapping_ = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, TRUE, kShareSectionName);
   return mapping_ != nullptr;
 }
 

@@ -5,8 +5,8 @@
 
 namespace zol::win32 {
 
-// Opens the section "kt316sharemem" that the cooperating program created, with all access
-// rights and an inheritable handle, and maps its first 255 bytes for writing. The destructor
+// Opens the section "kt316sharemem" that the cooperating program created, for reading and
+// writing with an inheritable handle, and maps its first 255 bytes for writing. The destructor
 // releases whatever is still open.
 class Win32ShareSection final : public ShareSection {
  public:

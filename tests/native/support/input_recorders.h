@@ -37,9 +37,10 @@ class RecordingHostLink : public HostLink {
   std::function<void()> onDeviceData;  // lets a test see what had happened by then
 };
 
-// One injected keystroke: a virtual key (scan code 0) or a scan code (virtual key 0).
+// One injected keystroke: a virtual key (scan code 0), a scan code (virtual key 0), or a
+// Unicode character (press and release in one).
 struct Keystroke {
-  enum Kind { kVirtualKey, kScanCode } kind;
+  enum Kind { kVirtualKey, kScanCode, kUnicode } kind;
   uint16_t code;
   uint32_t flags;
   bool operator==(const Keystroke& other) const {
@@ -57,27 +58,31 @@ inline Keystroke Up(uint8_t vk) {
 inline Keystroke Scan(uint16_t scan, uint32_t flags) {
   return {Keystroke::kScanCode, scan, flags};
 }
+inline Keystroke Unicode(char16_t character) {
+  return {Keystroke::kUnicode, character, 0};
+}
 
 // Answers KeyWordForChar from a small US layout (letters, digits, space, Enter); every other
 // character has no key (-1) unless set with SetKeyWord.
 class RecordingKeyInjector : public KeyInjector {
  public:
   RecordingKeyInjector();
-  void SetKeyWord(char c, int16_t keyWord) { layout_[c] = keyWord; }
+  void SetKeyWord(char16_t c, int16_t keyWord) { layout_[c] = keyWord; }
 
-  int16_t KeyWordForChar(char c) override;
+  int16_t KeyWordForChar(char16_t c) override;
   void VirtualKey(uint8_t vk, uint32_t flags) override {
     keystrokes.push_back({Keystroke::kVirtualKey, vk, flags});
   }
   void ScanCode(uint16_t scan, uint32_t flags) override {
     keystrokes.push_back({Keystroke::kScanCode, scan, flags});
   }
+  void UnicodeCharacter(char16_t character) override { keystrokes.push_back(Unicode(character)); }
 
-  std::vector<char> asked;  // characters given to KeyWordForChar, in order
+  std::vector<char16_t> asked;  // characters given to KeyWordForChar, in order
   std::vector<Keystroke> keystrokes;
 
  private:
-  std::map<char, int16_t> layout_;
+  std::map<char16_t, int16_t> layout_;
 };
 
 }  // namespace zol::testing

@@ -46,7 +46,7 @@ class RecordingHost : public HostLink {
 // A US layout for letters, digits and the space; every other character has no key.
 class RecordingInjector : public KeyInjector {
  public:
-  int16_t KeyWordForChar(char c) override {
+  int16_t KeyWordForChar(char16_t c) override {
     if (c >= 'a' && c <= 'z') return static_cast<int16_t>(c - 'a' + 'A');
     if (c >= 'A' && c <= 'Z') return static_cast<int16_t>(0x100 | c);
     if ((c >= '0' && c <= '9') || c == ' ') return c;
@@ -54,6 +54,7 @@ class RecordingInjector : public KeyInjector {
   }
   void VirtualKey(uint8_t vk, uint32_t flags) override { keys.push_back({vk, flags, false}); }
   void ScanCode(uint16_t scan, uint32_t flags) override { keys.push_back({scan, flags, true}); }
+  void UnicodeCharacter(char16_t) override {}
 
   std::vector<KeystrokeRecord> keys;
 };

@@ -1,7 +1,6 @@
 #include "driver_test_support.h"
 
 #include <atomic>
-#include <cstring>
 #include <thread>
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
@@ -32,18 +31,11 @@ bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
 }
 
 HWND FindHiddenWindow(DWORD thread) {
-  HWND found = nullptr;
-  EnumThreadWindows(
-      thread,
-      [](HWND window, LPARAM result) -> BOOL {
-        char name[16] = {};
-        GetClassNameA(window, name, sizeof name);
-        if (std::strcmp(name, "ZOL") != 0) return TRUE;
-        *reinterpret_cast<HWND*>(result) = window;
-        return FALSE;
-      },
-      reinterpret_cast<LPARAM>(&found));
-  return found;
+  for (HWND window = FindWindowExA(HWND_MESSAGE, nullptr, "ZOL", nullptr); window != nullptr;
+       window = FindWindowExA(HWND_MESSAGE, window, "ZOL", nullptr)) {
+    if (GetWindowThreadProcessId(window, nullptr) == thread) return window;
+  }
+  return nullptr;
 }
 
 namespace {

@@ -19,7 +19,7 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 void PumpFor(DWORD ms);
 // Waits without pumping until done() holds or timeoutMs have passed.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
-// The driver's hidden window among the windows of thread, or null.
+// The driver's hidden window among the message-only windows of thread, or null.
 HWND FindHiddenWindow(DWORD thread);
 // Runs call on this thread while another thread sends it a message 200 ms in; true when that
 // message was handled before call returned.

@@ -1,5 +1,6 @@
 // The driver as a host sees it through the slots of its table of operations.
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "driver_test_support.h"
@@ -192,12 +193,62 @@ TEST_F(DriverTest, UnloadingTakesTheWindowClassAlong) {
   EXPECT_NE(FindHiddenWindow(GetCurrentThreadId()), nullptr);
 }
 
-TEST_F(DriverTest, CloseOnAnotherThreadLeavesTheWindowToItsOwner) {
-  ASSERT_EQ(Open(), 1);
-  std::thread closer([&] { CDriverClose(driver); });
+// The host closes on another thread and unloads the module at once, while this thread (the
+// one that opened) takes its messages or is busy. Returns whether the hidden window was still
+// there when Close returned.
+bool CloseOnAnotherThreadAndUnload(HMODULE loaded, void* session, bool takeMessages) {
+  const DWORD opener = GetCurrentThreadId();
+  bool windowLeft = true;
+  HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  std::thread closer([&] {
+    CDriverClose(session);
+    windowLeft = FindHiddenWindow(opener) != nullptr;
+    FreeLibrary(loaded);
+    SetEvent(done);
+  });
+  if (takeMessages) {
+    PumpUntil([&] { return WaitForSingleObject(done, 0) == WAIT_OBJECT_0; }, 10000);
+  } else {
+    WaitForSingleObject(done, 10000);
+  }
   closer.join();
-  EXPECT_TRUE(PumpUntil([] { return FindHiddenWindow(GetCurrentThreadId()) == nullptr; }));
-  EXPECT_EQ(Log(), "Connect(COM1);Disconnect;Shutdown");
+  CloseHandle(done);
+  return windowLeft;
+}
+
+// Whatever may still reach this thread's windows: a broadcast, then the queue.
+void BroadcastAndPump() {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, 0, SMTO_ABORTIFHUNG, 2000, &result);
+  PumpFor(300);
+}
+
+TEST_F(DriverTest, CloseOnAnotherThreadThenUnloadWhileTheOpenerTakesMessages) {
+  ASSERT_EQ(Open(), 1);
+  HMODULE loaded = module;
+  module = nullptr;  // the closing thread gives it back
+  EXPECT_FALSE(CloseOnAnotherThreadAndUnload(loaded, driver, true));
+  EXPECT_TRUE(WaitUntil([] { return GetModuleHandleA("zol_scripted.dll") == nullptr; }));
+  BroadcastAndPump();
+  EXPECT_EQ(FindHiddenWindow(GetCurrentThreadId()), nullptr);
+}
+
+// The window's thread destroys it only once it takes messages again: the module stays loaded for
+// good. A copy of it, so that the other tests of this process still unload theirs.
+TEST_F(DriverTest, CloseOnAnotherThreadThenUnloadWhileTheOpenerIsBusy) {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(module, path, sizeof path);
+  const std::string original = path;
+  const std::string copy = original.substr(0, original.rfind('\\') + 1) + "zol_pinned_copy.dll";
+  ASSERT_TRUE(CopyFileA(original.c_str(), copy.c_str(), FALSE));
+  HMODULE loaded = LoadLibraryA(copy.c_str());
+  ASSERT_NE(loaded, nullptr);
+  void* session = CDriverGet(loaded, nullptr);
+  ASSERT_EQ(CDriverOpen(session, "COM1", host, "", ""), 1);
+  EXPECT_TRUE(CloseOnAnotherThreadAndUnload(loaded, session, false));
+  EXPECT_NE(GetModuleHandleA(copy.c_str()), nullptr);
+  BroadcastAndPump();
+  EXPECT_EQ(FindHiddenWindow(GetCurrentThreadId()), nullptr);
 }
 
 TEST_F(DriverTest, WritesQueueACopyOfTheCellsAndReturnAtOnce) {

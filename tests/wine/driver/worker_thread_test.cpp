@@ -13,6 +13,25 @@ TEST_F(DriverTest, PollTicksRunAboutEveryHundredMilliseconds) {
   EXPECT_LE(control->PollTicks(), 12);
 }
 
+TEST_F(DriverTest, PollTicksKeepTheirPaceWhileTheHostWritesBackToBack) {
+  ASSERT_EQ(Open(), 1);
+  std::atomic<bool> stop{false};
+  std::atomic<int> accepted{0};
+  std::thread writer([&] {
+    const uint8_t dots[1] = {0x42};
+    while (!stop.load()) accepted += CDriverWriteTextCells(driver, dots, 1) != 0;
+  });
+  const int32_t before = control->PollTicks();
+  PumpFor(1000);
+  const int32_t ticks = control->PollTicks() - before;
+  stop.store(true);
+  writer.join();
+  EXPECT_GE(ticks, 5) << "a tick must not wait for the queue to run empty";
+  EXPECT_LE(ticks, 12);
+  EXPECT_GT(accepted.load(), 100);
+  EXPECT_TRUE(PumpUntil([&] { return control->LiveCommandPayloads() == 0; }));
+}
+
 TEST_F(DriverTest, OnlyThreadMessagesAreCommandsAndOnlyStopEndsTheLoop) {
   ASSERT_EQ(Open(), 1);
   RunAtNextTick(ScriptedAction::kCreateWindow);

@@ -1,5 +1,6 @@
 #include "e2e_support.h"
 
+#include <sddl.h>
 #include <tlhelp32.h>
 #include <winternl.h>
 
@@ -168,6 +169,24 @@ std::string Describe(const Resources& r) {
                 static_cast<unsigned long>(r.handles), static_cast<unsigned long>(r.threads),
                 r.privateBytes / 1024);
   return text;
+}
+
+HANDLE CreateReadWriteOnlySection(const char* name, DWORD size) {
+  PSECURITY_DESCRIPTOR readWriteOnly = nullptr;
+  // Everyone (WD): SECTION_MAP_WRITE | SECTION_MAP_READ.
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA("D:(A;;0x6;;;WD)", SDDL_REVISION_1,
+                                                            &readWriteOnly, nullptr))
+    return nullptr;
+  SECURITY_ATTRIBUTES attributes = {sizeof attributes, readWriteOnly, FALSE};
+  HANDLE section =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, &attributes, PAGE_READWRITE, 0, size, name);
+  const DWORD error = GetLastError();
+  LocalFree(readWriteOnly);
+  if (section != nullptr && error == ERROR_ALREADY_EXISTS) {
+    CloseHandle(section);
+    return nullptr;
+  }
+  return section;
 }
 
 int FindKey(CHost* host, const char* name, int from) {

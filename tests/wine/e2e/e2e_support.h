@@ -55,6 +55,11 @@ struct Resources {
 Resources MeasureResources();
 std::string Describe(const Resources& r);
 
+// A new section of size bytes named name that grants every account mapping it for reading and
+// writing and nothing else, as one created by another account or an elevated program leaves it
+// to this one; null on failure or when a section of that name exists already.
+HANDLE CreateReadWriteOnlySection(const char* name, DWORD size);
+
 // Index of the first key event named name from index from on, or -1.
 int FindKey(CHost* host, const char* name, int from = 0);
 

@@ -8,9 +8,12 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e_support.h"
@@ -60,6 +63,7 @@ class HidE2E : public ::testing::Test {
   void Serve(const sim::HidDisplayConfig& config, uint16_t product) {
     display = new sim::HidDisplay(clock, config);
     server = new sim::HidPipeServer(PipePath("display"), *display);
+    if (OnWineStack()) server->SetInputBuffers(sim::HidPipeServer::kCarrierBuffers);
     this->product = product;
     ASSERT_TRUE(Plug());
     { LoadedDriver warmUp; }
@@ -276,6 +280,46 @@ TEST_F(HidE2E, UnpluggedBetweenTicksAndInTheMiddleOfAFrame) {
   ASSERT_TRUE(Plug());
   EXPECT_TRUE(Shows(Frame(cut, 42), 20000)) << "the whole frame arrives after the replug";
   EXPECT_EQ(display->malformedFrames(), 0);
+}
+
+// A burst of 60 key reports (Windows keeps 32 per handle unless told otherwise) arrives whole,
+// and keys and frames flow while the host writes as fast as it can. Loose bounds: the figures
+// come from the benchmark.
+TEST_F(HidE2E, KeysAndFramesFlowWhileTheHostWritesBackToBack) {
+  Serve(sim::HidDisplay::Model40(), hid::kProduct40);
+  ASSERT_TRUE(Open());
+  for (int i = 0; i < 60; ++i) display->PressRoutingKey(static_cast<uint8_t>(i));
+  ASSERT_TRUE(PumpUntil([&] { return CHostKeyCount(dll->host) >= 60; }, 3000))
+      << CHostKeyCount(dll->host) << " of 60 keys";
+  for (int i = 0; i < 60; ++i) EXPECT_EQ(CHostKeyValue(dll->host, i), i);
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> lastAccepted{-1};
+  std::thread writer([&] {
+    for (int n = 0; !stop.load(); ++n) {
+      const Bytes text = HostCells(40, static_cast<uint8_t>(n));
+      if (CDriverWriteTextCells(dll->driver, text.data(), 40) != 0) lastAccepted.store(n);
+    }
+  });
+  size_t frames = display->frameCount();
+  DWORD worstKeyMs = 0;
+  for (int round = 0; round < 20; ++round) {
+    const int keys = CHostKeyCount(dll->host);
+    const DWORD start = GetTickCount();
+    display->PressFunctionKey(2);
+    EXPECT_TRUE(PumpUntil([&] { return CHostKeyCount(dll->host) > keys; }, 500)) << round;
+    worstKeyMs = std::max(worstKeyMs, GetTickCount() - start);
+    PumpFor(300);
+    const size_t now = display->frameCount();
+    EXPECT_GT(now, frames) << "the display froze in round " << round;
+    frames = now;
+  }
+  stop.store(true);
+  writer.join();
+  std::printf("[ back to back ] %d writes, %zu frames, slowest key %lu ms\n",
+              lastAccepted.load() + 1, frames, static_cast<unsigned long>(worstKeyMs));
+  EXPECT_TRUE(Shows(Frame(HostCells(40, static_cast<uint8_t>(lastAccepted.load())), 42), 1000))
+      << "the last write is shown";
 }
 
 TEST_F(HidE2E, RepeatedOpenWriteCloseLeavesNothingBehind) {

@@ -122,5 +122,25 @@ TEST(HostAbuse, WritesFromManyThreadsWhileAnotherSuspendsAndResumes) {
   EXPECT_LT(after.privateBytes, before.privateBytes + 1024 * 1024);
 }
 
+// Each load of the module is a new copy of everything in it: whatever a load leaves behind in a
+// host thread that outlives it adds up. Open fails here (no display on the port), but the worker
+// thread and the device side come up all the same.
+TEST(HostAbuse, LoadOpenCloseUnloadOverAndOverLeavesNothingBehind) {
+  const auto session = [] {
+    LoadedDriver dll;
+    ASSERT_TRUE(dll.ok());
+    EXPECT_EQ(CDriverOpen(dll.driver, "COM249", dll.host, "", ""), 0);
+  };
+  session();  // the first load brings up what the process keeps anyway
+  const Resources before = MeasureResources();
+  constexpr DWORD kLoads = 3;
+  for (DWORD i = 0; i < kLoads; ++i) session();
+  const Resources after = MeasureResources();
+  // Wine opens a handle of its own now and then; one handle or more per load adds kLoads.
+  EXPECT_LT(after.handles, before.handles + kLoads)
+      << Describe(before) << " -> " << Describe(after);
+  EXPECT_EQ(after.threads, before.threads);
+}
+
 }  // namespace
 }  // namespace zol::e2e

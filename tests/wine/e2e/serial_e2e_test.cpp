@@ -1,13 +1,18 @@
 // zol.dll end to end on the serial link: a plain-C host drives the driver through its slots,
 // and the simulated serial display on a pty plays the device.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e_support.h"
+#include "keyboard_watch.h"
 
 namespace zol::e2e {
 namespace {
@@ -123,6 +128,92 @@ TEST_F(SerialE2E, WritesArriveInDeviceOrderAndKeysReachTheOpeningThread) {
   EXPECT_EQ(WriteTextAndWait(text), expected);
 }
 
+// Keys reach the host as they arrive, and frames the display as soon as the one before is
+// acknowledged, also while the host writes as fast as it can. Loose bounds: the figures come
+// from the benchmark.
+TEST_F(SerialE2E, KeysAndFramesFlowWhileTheHostWritesBackToBack) {
+  ASSERT_TRUE(Open(sim.com()));
+  for (int i = 0; i < 30; ++i) sim.Send("key " + std::to_string(1 + i % 10));
+  ASSERT_TRUE(PumpUntil([&] { return CHostKeyCount(dll.host) >= 30; }, 3000));
+  for (int i = 0; i < 30; ++i)
+    EXPECT_EQ(std::string(CHostKeyName(dll.host, i)), "F" + std::to_string(1 + i % 10)) << i;
+
+  std::atomic<bool> stop{false};
+  std::atomic<int> lastAccepted{-1};
+  std::thread writer([&] {
+    for (int n = 0; !stop.load(); ++n) {
+      const Bytes text = HostCells(40, static_cast<uint8_t>(n));
+      if (CDriverWriteTextCells(dll.driver, text.data(), 40) != 0) lastAccepted.store(n);
+    }
+  });
+  int frames = sim.Count("CELLS");
+  DWORD worstKeyMs = 0;
+  for (int round = 0; round < 20; ++round) {
+    const int keys = CHostKeyCount(dll.host);
+    const DWORD start = GetTickCount();
+    sim.Send("key F2");
+    EXPECT_TRUE(PumpUntil([&] { return CHostKeyCount(dll.host) > keys; }, 500)) << round;
+    worstKeyMs = std::max(worstKeyMs, GetTickCount() - start);
+    PumpFor(300);
+    const int now = sim.Count("CELLS");
+    EXPECT_GT(now, frames) << "the display froze in round " << round;
+    frames = now;
+  }
+  stop.store(true);
+  writer.join();
+  std::printf("[ back to back ] %d writes, %d frames, slowest key %lu ms\n",
+              lastAccepted.load() + 1, frames, static_cast<unsigned long>(worstKeyMs));
+  const Bytes expected = DeviceCells(HostCells(40, static_cast<uint8_t>(lastAccepted.load())));
+  EXPECT_TRUE(PumpUntil(
+      [&] {
+        const Bytes frame = sim.LastFrame();
+        return frame.size() == 42 && std::equal(frame.begin() + 2, frame.end(), expected.begin());
+      },
+      1000))
+      << "the last write is shown";
+}
+
+TEST_F(SerialE2E, ASilentDisplayHoldsOpenForTheIdentifyWindowOnly) {
+  sim.Send("identify off");
+  const size_t mark = sim.Mark();
+  const DWORD start = GetTickCount();
+  EXPECT_FALSE(Open(sim.com()));
+  const DWORD took = GetTickCount() - start;
+  std::printf("[ silent display ] Open returned after %lu ms\n", static_cast<unsigned long>(took));
+  EXPECT_LT(took, 6000u) << "1000 ms, the HID search and a 2000 ms window";
+  EXPECT_EQ(sim.LinesSince(mark, "rx IDENTIFY").size(), 4u);
+}
+
+// Another program left XON/XOFF and CTS flow control on the port: packets whose bytes include
+// 0x11 and 0x13 still pass both ways.
+TEST_F(SerialE2E, FlowControlLeftOnThePortByAnotherProgramIsSwitchedOff) {
+  HANDLE port = CreateFileA(("\\\\.\\" + sim.com()).c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                            nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(port, INVALID_HANDLE_VALUE);
+  DCB dcb{};
+  dcb.DCBlength = sizeof dcb;
+  ASSERT_TRUE(GetCommState(port, &dcb));
+  dcb.fOutX = dcb.fInX = TRUE;
+  dcb.XonChar = 0x11;
+  dcb.XoffChar = 0x13;
+  dcb.fOutxCtsFlow = TRUE;
+  dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
+  EXPECT_TRUE(SetCommState(port, &dcb));
+  CloseHandle(port);
+
+  ASSERT_TRUE(Open(sim.com()));
+  sim.Send("key 17");  // SF1, code 0x11
+  sim.Send("key 19");  // SF3, code 0x13
+  sim.Send("key 1");
+  ASSERT_TRUE(PumpUntil([&] { return FindKey(dll.host, "F1") >= 0; }, 3000));
+  EXPECT_EQ(FindKey(dll.host, "SF1"), 0);
+  EXPECT_EQ(FindKey(dll.host, "SF3"), 1);
+  const Bytes text = HostCells(40, 0x10);  // device patterns 0x10 to 0x37: 0x11, 0x13 among them
+  Bytes expected = {0, 0};
+  for (uint8_t b : DeviceCells(text)) expected.push_back(b);
+  EXPECT_EQ(WriteTextAndWait(text), expected);
+}
+
 TEST_F(SerialE2E, EightyCellDisplayWithFourStatusCells) {
   sim.Send("identify 80 4");
   ASSERT_TRUE(Open(sim.com()));
@@ -170,9 +261,31 @@ TEST_F(SerialE2E, ClosedWhileSuspendedItOpensAgain) {
   EXPECT_EQ(WriteTextAndWait(text).size(), 42u) << "writes are accepted again";
 }
 
+// The keys pass on to the system, so that its key state shows what a person would feel. Wine
+// hands keys injected by scan code to the hook with virtual key 0 and keeps no key state for
+// them: there only the scan codes can show a release that releases nothing.
+TEST_F(SerialE2E, ModifierKeysOfTheDisplaysKeyboardGoUpAgain) {
+  testing::KeyboardWatch watch(testing::KeyboardWatch::kPassOn);
+  ASSERT_TRUE(watch.installed());
+  ASSERT_TRUE(Open(sim.com()));
+  // Set 2: left Ctrl, left Shift, right Ctrl (0xE0 prefix), each pressed and released (0xF0).
+  for (int code : {0x14, 0xF0, 0x14, 0x12, 0xF0, 0x12, 0xE0, 0x14, 0xE0, 0xF0, 0x14})
+    sim.Send("scan " + std::to_string(code));
+  EXPECT_THAT(testing::ScanCodes(watch.WaitFor(6)),
+              ::testing::ElementsAre(testing::ScanDown(0x1D, false), testing::ScanUp(0x1D, false),
+                                     testing::ScanDown(0x2A, false), testing::ScanUp(0x2A, false),
+                                     testing::ScanDown(0x1D, true), testing::ScanUp(0x1D, true)));
+  for (int vk : {VK_LCONTROL, VK_RCONTROL, VK_LSHIFT}) {
+    EXPECT_EQ(GetAsyncKeyState(vk) & 0x8000, 0) << "virtual key 0x" << std::hex << vk;
+    if (GetAsyncKeyState(vk) & 0x8000) keybd_event(static_cast<BYTE>(vk), 0, KEYEVENTF_KEYUP, 0);
+  }
+}
+
+// The block is created as another account or an elevated program would leave it to this one:
+// mapping for reading and writing is granted, every other right (deleting it, changing its
+// permissions) refused.
 TEST_F(SerialE2E, PortSharingPublishesReleasesAndTakesThePortBack) {
-  HANDLE section =
-      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 255, "kt316sharemem");
+  HANDLE section = CreateReadWriteOnlySection("kt316sharemem", 255);
   ASSERT_NE(section, nullptr);
   auto* word = static_cast<volatile int32_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 255));
   ASSERT_NE(word, nullptr);

@@ -28,6 +28,7 @@ class WineHidStackFacts : public ::testing::Test {
   void SetUp() override {
     server = std::make_unique<sim::HidPipeServer>(
         "\\\\.\\pipe\\zol-hidstack-facts-" + std::to_string(GetCurrentProcessId()), display);
+    server->SetInputBuffers(sim::HidPipeServer::kCarrierBuffers);
     ASSERT_TRUE(server->Start());
     std::string error;
     ASSERT_TRUE(device.Plug(server->path(), hid::kVendorId, hid::kProduct40, hid::kVersion, &error))

@@ -35,6 +35,7 @@ TEST(WineHidStackProbe, TheMinidriverLoadsAndItsDeviceIsListedNamedAndDescribed)
   win32::Win32Clock clock;
   sim::HidDisplay display(clock, sim::HidDisplay::Model40());
   sim::HidPipeServer server(PipePath(), display);
+  server.SetInputBuffers(sim::HidPipeServer::kCarrierBuffers);
   ASSERT_TRUE(server.Start());
   VirtualHidDevice device;
   std::string error;

@@ -106,6 +106,22 @@ TEST_F(CSerialWine, SetsAndReportsFlowControl) {
   ExpectRoundTrip(port);
 }
 
+TEST_F(CSerialWine, SetupPinnedSwitchesOffFlowControlLeftOnThePort) {
+  // Windows keeps a port's settings from one program to the next, and so does a pty.
+  ASSERT_EQ(port.SetHandshake(CSerial::kHandshakeSoftware), 0);
+  port.Close();
+  ASSERT_EQ(port.Open(wine::serialPortName, 0, 0, true), 0);
+  EXPECT_EQ(port.GetHandshake(), CSerial::kHandshakeSoftware);
+  EXPECT_EQ(port.SetupPinned(38400, 8, NOPARITY, ONESTOPBIT, 1000), 0);
+  EXPECT_EQ(port.GetHandshake(), CSerial::kHandshakeOff);
+  EXPECT_EQ(port.GetBaudRate(), 38400);
+  // Bytes a software flow control would swallow pass.
+  const std::vector<uint8_t> probe = Packet(18, {0x11, 0x13, 0x11});
+  DWORD written = 0;
+  ASSERT_EQ(port.Write(probe.data(), static_cast<DWORD>(probe.size()), &written, nullptr, 1000), 0);
+  EXPECT_THAT(ReadBytes(port, kAck.size()), ElementsAreArray(kAck));
+}
+
 TEST_F(CSerialWine, SetsTheEventCharacterAndMask) {
   EXPECT_EQ(port.SetEventChar('x', true), 0);
   // Wine does not keep an event character.

@@ -43,15 +43,34 @@ static int ParseEntry(char* entry, HidSimDevice* device) {
 }
 
 int HidSimLoadConfig(HidSimDevice* devices, int max) {
-  char text[16384];
+  /* On the heap: the callers run on the driver's threads, whose stacks are not ours to size. */
+  const DWORD size = 65536;
+  char* text = (char*)HeapAlloc(GetProcessHeap(), 0, size);
   char* cursor = text;
   int count = 0;
-  DWORD length = GetEnvironmentVariableA("ZOL_HIDSIM_DEVICES", text, sizeof text);
-  if (length == 0 || length >= sizeof text) return 0;
+  DWORD length;
+  if (text == NULL) return 0;
+  length = GetEnvironmentVariableA("ZOL_HIDSIM_DEVICES", text, size);
+  if (length == 0 || length >= size) text[0] = '\0';
   while (*cursor != '\0' && count < max) {
     char entry[HIDSIM_MAX_PATH + 128];
     NextField(&cursor, ';', entry, sizeof entry);
     if (ParseEntry(entry, &devices[count])) ++count;
   }
+  HeapFree(GetProcessHeap(), 0, text);
   return count;
+}
+
+int HidSimPresent(const char* path) {
+  if (strncmp(path, "\\\\?\\", 4) == 0) {
+    /* A target longer than this buffer still proves that the name exists. */
+    char target[8];
+    return QueryDosDeviceA(path + 4, target, sizeof target) != 0 ||
+           GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+  }
+  if (_strnicmp(path, "\\\\.\\pipe\\", 9) == 0) {
+    /* Busy instances (ERROR_SEM_TIMEOUT) are present too; this never connects one. */
+    return WaitNamedPipeA(path, 1) || GetLastError() != ERROR_FILE_NOT_FOUND;
+  }
+  return 1;
 }

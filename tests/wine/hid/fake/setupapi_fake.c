@@ -1,4 +1,4 @@
-/* Test-only setupapi.dll: lists the HID interfaces of the simulation configuration (see
+/* Test-only setupapi.dll: lists the present HID interfaces of the simulation configuration (see
  * hidsim_config.h), Wine's own present HID interfaces where the configuration says so. Only
  * the functions the driver imports exist. */
 /* The functions are defined here, not imported; setupapi.h needs the Windows types first. */
@@ -14,7 +14,7 @@
 #include "hidsim_config.h"
 
 #define LIST_MAGIC 0x54534C48u /* "HLST" */
-#define MAX_INTERFACES 64
+#define MAX_INTERFACES 128
 
 static const GUID kHidGuid = {
     0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
@@ -65,7 +65,7 @@ static InterfaceList* ListOf(HDEVINFO info) {
 
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent,
                                      DWORD flags) {
-  HidSimDevice devices[HIDSIM_MAX_DEVICES];
+  HidSimDevice* devices;
   int count, i;
   InterfaceList* list =
       (InterfaceList*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, sizeof(InterfaceList));
@@ -78,13 +78,16 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HW
   list->magic = LIST_MAGIC;
   if (classGuid == NULL || !IsEqualGUID(classGuid, &kHidGuid) || !(flags & DIGCF_DEVICEINTERFACE))
     return (HDEVINFO)list;
+  devices = (HidSimDevice*)HeapAlloc(GetProcessHeap(), 0, HIDSIM_MAX_DEVICES * sizeof *devices);
+  if (devices == NULL) return (HDEVINFO)list;
   count = HidSimLoadConfig(devices, HIDSIM_MAX_DEVICES);
   for (i = 0; i < count; ++i) {
     if (devices[i].wine)
       AddWineInterfaces(list);
-    else
+    else if (!(flags & DIGCF_PRESENT) || HidSimPresent(devices[i].path))
       AddPath(list, devices[i].path);
   }
+  HeapFree(GetProcessHeap(), 0, devices);
   return (HDEVINFO)list;
 }
 

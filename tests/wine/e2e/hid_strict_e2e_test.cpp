@@ -1,0 +1,219 @@
+// zol.dll on the HID link of an ordinary PC, through the strict test-only HID stack: thirty
+// foreign interfaces around the display, input buffers of 32 reports per handle, surprise
+// removal, output that stops being taken. The bounds are loose (real time on a shared
+// machine); each test prints its figure as "[ figure ] ...".
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "e2e_support.h"
+#include "hid/hid_reports.h"
+#include "hid_pipe_server.h"
+#include "hid_population.h"
+#include "platform/win32/win32_clock.h"
+#include "sim/hid_display.h"
+
+namespace zol::e2e {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr char kUsbIds[] = "vid_04d8&pid_abd7";
+constexpr char kBluetoothIds[] = "{00001124-0000-1000-8000-00805f9b34fb}_vid&000204d8_pid&abd7";
+
+Bytes HostCells(uint8_t first) {
+  Bytes cells(40);
+  for (size_t i = 0; i < cells.size(); ++i) cells[i] = HostPattern(static_cast<uint8_t>(first + i));
+  return cells;
+}
+// The 42-cell frame the 40-cell display shows for host cells.
+Bytes Frame(const Bytes& cells) {
+  Bytes frame(42, 0);
+  for (size_t i = 0; i < cells.size(); ++i) frame[i] = DevicePattern(cells[i]);
+  return frame;
+}
+
+void Figure(const char* what, DWORD ms, bool happened = true) {
+  if (happened)
+    std::printf("[ figure ] %s: %lu ms\n", what, static_cast<unsigned long>(ms));
+  else
+    std::printf("[ figure ] %s: did not happen within %lu ms\n", what,
+                static_cast<unsigned long>(ms));
+}
+
+class HidStrict : public ::testing::Test {
+ protected:
+  // The display behind Wine's own interfaces and thirty foreign ones, and the driver loaded.
+  void Serve(const char* ids) {
+    ASSERT_TRUE(foreign.Start());
+    server = std::make_unique<sim::HidPipeServer>(sim::HidPipeServer::InterfacePath(ids), display);
+    ASSERT_TRUE(server->Start());
+    Publish();
+    dll = std::make_unique<LoadedDriver>();
+    ASSERT_TRUE(dll->ok());
+  }
+  // The enumeration's entries; after a replug, with the display's new path.
+  void Publish() {
+    std::vector<std::string> entries = {"wine"};
+    entries.insert(entries.end(), foreign.entries().begin(), foreign.entries().end());
+    entries.push_back(
+        sim::HidSimEntry(server->path(), hid::kVendorId, hid::kProduct40, hid::kVersion));
+    sim::SetHidSimDevices(entries);
+  }
+  void TearDown() override {
+    if (server != nullptr) server->StallOutput(false);  // lets a stuck write end
+    dll.reset();
+    server.reset();
+    foreign.Stop();
+    SetEnvironmentVariableA("ZOL_HIDSIM_DEVICES", nullptr);
+  }
+
+  bool Open() { return CDriverOpen(dll->driver, "COM250", dll->host, "", "") == 1; }
+  bool Write(const Bytes& cells) {
+    return CDriverWriteTextCells(dll->driver, cells.data(), 40) != 0;
+  }
+  bool Shows(const Bytes& cells, DWORD limitMs) {
+    return PumpUntil(
+        [&] {
+          const auto frames = display.frames();
+          return !frames.empty() && frames.back() == Frame(cells);
+        },
+        limitMs);
+  }
+  DWORD TimedClose() {
+    const DWORD start = GetTickCount();
+    CDriverClose(dll->driver);
+    return GetTickCount() - start;
+  }
+
+  win32::Win32Clock clock;
+  sim::HidDisplay display{clock, sim::HidDisplay::Model40()};
+  sim::ForeignHidInterfaces foreign{30};
+  std::unique_ptr<sim::HidPipeServer> server;
+  std::unique_ptr<LoadedDriver> dll;
+};
+
+TEST_F(HidStrict, OpensBehindThirtyForeignInterfaces) {
+  Serve(kUsbIds);
+  const DWORD start = GetTickCount();
+  ASSERT_TRUE(Open());
+  const DWORD openMs = GetTickCount() - start;
+  Figure("Open behind 30 foreign interfaces", openMs);
+  std::printf("[ figure ] foreign interfaces opened: %d (%d refuse reading and writing)\n",
+              foreign.opens(), foreign.refusing());
+  // Settling 1000 + one search step per examined interface 300 + handshake, with room.
+  EXPECT_LT(openMs, 3500u);
+}
+
+// Idle: no frame awaits an acknowledgement, so only the failing I/O tells of the removal.
+TEST_F(HidStrict, UnpluggedIdleDisplayComesBackAndCloseStaysPrompt) {
+  Serve(kUsbIds);
+  ASSERT_TRUE(Open());
+  const Bytes last = HostCells(0x31);
+  ASSERT_TRUE(Write(last));
+  ASSERT_TRUE(Shows(last, 5000));
+
+  server->Stop();
+  PumpFor(2000);
+  display.ClearRecords();
+  ASSERT_TRUE(server->Replug());
+  Publish();
+  PumpFor(1000);
+  const DWORD pressed = GetTickCount();
+  display.PressRoutingKey(7);
+  const bool arrived = PumpUntil([&] { return FindKey(dll->host, "Routing") >= 0; }, 4000);
+  const DWORD keyMs = GetTickCount() - pressed;
+  Figure("key pressed 1 s after the replug, to the host", keyMs, arrived);
+  EXPECT_TRUE(arrived);
+  EXPECT_TRUE(Shows(last, 2000)) << "the last cells are shown again";
+
+  // Gone again, and the host writes once more before it falls idle: every driver knows the
+  // display is lost by now and searches for it.
+  server->Stop();
+  Write(HostCells(0x41));
+  PumpFor(2500);
+  const DWORD closeMs = TimedClose();
+  Figure("Close while unplugged, host idle", closeMs);
+  EXPECT_LT(closeMs, 1500u);
+}
+
+// On a Bluetooth-style path, which does not carry the ids in the USB form.
+TEST_F(HidStrict, SixtyKeysAtOnceAllArriveInOrderWithoutReconnect) {
+  Serve(kBluetoothIds);
+  ASSERT_TRUE(Open());
+  for (bool hostWrites : {false, true}) {
+    SCOPED_TRACE(hostWrites ? "host writing 5 frames a second" : "host idle");
+    const int opens = server->connectionsAccepted();
+    const int before = CHostKeyCount(dll->host);
+    for (int i = 0; i < 60; ++i) display.PressRoutingKey(static_cast<uint8_t>(i % 40));
+    const DWORD start = GetTickCount();
+    uint8_t frame = 0;
+    DWORD nextWrite = start;
+    // Two seconds more than the keys need, for a reconnect to show.
+    PumpUntil(
+        [&] {
+          if (hostWrites && GetTickCount() >= nextWrite) {
+            Write(HostCells(++frame));
+            nextWrite += 200;
+          }
+          return CHostKeyCount(dll->host) - before >= 60 && GetTickCount() - start > 2000;
+        },
+        8000);
+    std::vector<int> values, expected;
+    for (int i = before; i < CHostKeyCount(dll->host); ++i)
+      if (std::string(CHostKeyName(dll->host, i)) == "Routing")
+        values.push_back(CHostKeyValue(dll->host, i));
+    for (int i = 0; i < 60; ++i) expected.push_back(i % 40);
+    std::printf("[ figure ] %s: %zu of 60 keys reached the host, %d new opens\n",
+                hostWrites ? "host writing" : "host idle", values.size(),
+                server->connectionsAccepted() - opens);
+    EXPECT_EQ(values, expected);
+    EXPECT_EQ(server->connectionsAccepted(), opens) << "no reconnect";
+    if (hostWrites) {
+      EXPECT_TRUE(Shows(HostCells(frame), 3000));
+    }
+  }
+}
+
+TEST_F(HidStrict, OutputThatStopsBeingTakenDoesNotHoldClose) {
+  Serve(kUsbIds);
+  ASSERT_TRUE(Open());
+  const Bytes first = HostCells(0x51);
+  ASSERT_TRUE(Write(first));
+  ASSERT_TRUE(Shows(first, 5000));
+  server->StallOutput(true);
+  Write(HostCells(0x61));
+  PumpFor(1500);
+  // A driver whose write never returns is let go by unplugging the display after 10 s.
+  struct Watch {
+    sim::HidPipeServer* server;
+    HANDLE closed;
+    bool unplugged;
+  } watch{server.get(), CreateEventA(nullptr, TRUE, FALSE, nullptr), false};
+  HANDLE watchdog = CreateThread(
+      nullptr, 0,
+      [](void* context) -> DWORD {
+        auto* w = static_cast<Watch*>(context);
+        if (WaitForSingleObject(w->closed, 10000) != WAIT_TIMEOUT) return 0;
+        w->unplugged = true;
+        w->server->Stop();
+        return 0;
+      },
+      &watch, 0, nullptr);
+  const DWORD closeMs = TimedClose();
+  SetEvent(watch.closed);
+  WaitForSingleObject(watchdog, INFINITE);
+  CloseHandle(watchdog);
+  CloseHandle(watch.closed);
+  Figure(watch.unplugged ? "Close while the display takes no output (let go by the unplug)"
+                         : "Close while the display takes no output",
+         closeMs);
+  EXPECT_LT(closeMs, 4000u);
+}
+
+}  // namespace
+}  // namespace zol::e2e
