@@ -33,8 +33,10 @@ void HidGroup::Run() {
     WriteCallTime();
     IdleCpu();
     BackToBack();
-    ManyWritesWithLostAcks();
+    // Before the lost acknowledgements: a display lost again soon after it was found may be
+    // searched for at a slower pace, which is not what this figure is about.
     UnplugReplug();
+    ManyWritesWithLostAcks();
     driver_->Close();
     if (worker_ != nullptr) CloseHandle(worker_);
     worker_ = nullptr;
