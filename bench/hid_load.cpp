@@ -144,7 +144,7 @@ void HidGroup::UnplugReplug() {
   driver_->WriteTextCells(latest.data(), 40);  // the screen reader writes on meanwhile
   Pump(bench_.options.quick || bench_.options.smoke
            ? 2000
-           : 2500);         // past the 1 s acknowledgement time-out
+           : 2500);         // away for longer than the searches' first second
   display_.ClearRecords();  // a display that comes back shows nothing
   display_.ClearInput();
   const int64_t back = QpcNow();
@@ -155,8 +155,10 @@ void HidGroup::UnplugReplug() {
   f.name = "HID unplug -> replug: last contents back";
   f.unit = "ms";
   f.value = shown ? ms : -1;
-  f.target = "<= 700 ms (one tick 100 + one search 2 x 300)";
-  f.met = shown && ms <= 700 ? "yes" : "no";
+  // Away for 2 to 2.5 s: the searches come every 500 ms by then, and the display found waits
+  // 300 ms before it is opened.
+  f.target = "<= 900 ms (a search every 500 ms after 1 s away + 300 ms settle + 100)";
+  f.met = shown && ms <= 900 ? "yes" : "no";
   f.note = shown ? "from the device's return to the last report of the frame"
                  : "the display did not show the last write within 10 s";
   bench_.report.Add(f);

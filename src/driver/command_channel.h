@@ -28,10 +28,12 @@ inline constexpr uint32_t kLastCommandMessage = kCommandMessageBase + CMD_POLL;
 // Posted to the worker thread when a command arrives in an empty queue: it only wakes it.
 inline constexpr uint32_t kWakeMessage = 0x8000 + 0x5A4C;  // WM_APP + 'ZL'
 
-// Commands waiting at most, as many as Windows lets a thread's message queue hold; a post
-// beyond them fails (the host's write returns 0) instead of letting a host that floods the
-// driver grow its memory without bound.
-inline constexpr uint32_t kMaxQueuedCommands = 10000;
+// Commands waiting at most; a post beyond them fails (the host's write returns 0). A host that
+// writes 50 times a second fills it in 20 s of a worker thread held up; one that writes in a
+// loop without pause fills it at once, and then its last accepted write is never more than
+// these commands of the worker's time (about a millisecond) behind, where a deeper queue would
+// keep the display that far behind the host and grow the memory without bound.
+inline constexpr uint32_t kMaxQueuedCommands = 1000;
 
 inline constexpr bool IsCommandMessage(uint32_t message) {
   return message >= kCommandMessageBase && message <= kLastCommandMessage;

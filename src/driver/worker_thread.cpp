@@ -189,7 +189,12 @@ int32_t CBrailleSampleDriver::PostCommand(CommandCode code, const void* data, ui
   if (!workerThread.load()) return 0;
   // Only the worker thread sets the event after a command: it must never wait for itself.
   if (GetCurrentThreadId() == workerThreadId.load()) wait = false;
-  if (queuedCommands.load() >= kMaxQueuedCommands) return 0;
+  if (queuedCommands.load() >= kMaxQueuedCommands) {
+    // A host that writes in a loop without pause gives way, so that the worker thread gets on
+    // with the queue (Wine, unlike Windows, does not favour it for its higher priority).
+    SwitchToThread();
+    return 0;
+  }
   const uint32_t ticket = wait ? lastWaitTicket.fetch_add(1) + 1 : 0;
   QueuedCommand* command = NewCommand(code, data, length, PackCommandParam(length, ticket));
   if (!command) return 0;

@@ -32,6 +32,19 @@ TEST_F(DriverTest, PollTicksKeepTheirPaceWhileTheHostWritesBackToBack) {
   EXPECT_TRUE(PumpUntil([&] { return control->LiveCommandPayloads() == 0; }));
 }
 
+TEST_F(DriverTest, AtMostAThousandCommandsWaitAndTheRestAreRefused) {
+  ASSERT_EQ(Open(), 1);
+  control->AtNextTick(ScriptedAction::kSleep, "", 1000);  // the worker thread held up
+  PumpFor(300);
+  const uint8_t dots[1] = {0x42};
+  int accepted = 0;
+  for (int i = 0; i < 1000; ++i) accepted += CDriverWriteTextCells(driver, dots, 1) != 0;
+  EXPECT_EQ(accepted, 1000);
+  EXPECT_EQ(CDriverWriteTextCells(driver, dots, 1), 0);
+  EXPECT_TRUE(PumpUntil([&] { return control->LiveCommandPayloads() == 0; }));
+  EXPECT_NE(CDriverWriteTextCells(driver, dots, 1), 0);
+}
+
 TEST_F(DriverTest, OnlyThreadMessagesAreCommandsAndOnlyStopEndsTheLoop) {
   ASSERT_EQ(Open(), 1);
   RunAtNextTick(ScriptedAction::kCreateWindow);
