@@ -110,10 +110,11 @@ class HidE2E : public ::testing::Test {
     std::printf("[ resources ] before: %s; after: %s; close %lu ms\n", Describe(before).c_str(),
                 Describe(after).c_str(), static_cast<unsigned long>(closeMs));
     // Wine's HID and pipe machinery keeps a few handles, a thread and some memory after the
-    // first use in a process, and each unload after a session leaves the threads runtime's
-    // record of the host thread (an event and a thread handle); a leak per connection shows
-    // in RepeatedOpenWriteCloseLeavesNothingBehind.
-    EXPECT_LE(after.handles, before.handles + 8);
+    // first use in a process; on Wine's own stack this program's plug-and-play calls (a new
+    // device instance for every replug) keep a few more, more when other tests install devices
+    // at the same time. A leak per connection shows in
+    // RepeatedOpenWriteCloseLeavesNothingBehind, which plugs nothing in or out.
+    EXPECT_LE(after.handles, before.handles + (OnWineStack() ? 16 : 8));
     EXPECT_LE(after.threads, before.threads + 1);
     EXPECT_LT(after.privateBytes, before.privateBytes + 8 * 1024 * 1024);
     if (server != nullptr) Unplug();
