@@ -1,6 +1,6 @@
 // What the groups of the benchmark share: the options, the report, and the driver under test
-// with its host. Each group (hid_group.cpp, serial_group.cpp) opens and closes the driver
-// itself and adds its figures to the report; bench_main.cpp lists the groups.
+// with its host. Each group (hid_group.cpp, serial_group.cpp, hidpc_group.cpp) opens and closes
+// the driver itself and adds its figures to the report; bench_main.cpp lists the groups.
 #pragma once
 
 #include <string>
@@ -54,5 +54,6 @@ void AddOpenCpuFigure(BenchContext& bench, const OpenResult& open, const char* w
 // The groups.
 void RunHidGroup(BenchContext& bench);
 void RunSerialGroup(BenchContext& bench);
+void RunHidPcGroup(BenchContext& bench);
 
 }  // namespace zol::bench

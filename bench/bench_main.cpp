@@ -9,7 +9,7 @@
 // gives the time of every packet; the clock that Wine's QueryPerformanceCounter follows is
 // checked against the floor's own writes before any serial figure is computed.
 //
-//   zol_bench --zol PATH [--quick | --smoke] [--json PATH] [--groups hid,serial]
+//   zol_bench --zol PATH [--quick | --smoke] [--json PATH] [--groups hid,serial,hidpc]
 //             [--run NAME] [--keep-sim-log PATH]
 #include <cstdio>
 #include <sstream>
@@ -31,6 +31,7 @@ struct Group {
 constexpr Group kGroups[] = {
     {"hid", RunHidGroup, true},
     {"serial", RunSerialGroup, false},
+    {"hidpc", RunHidPcGroup, false},
 };
 
 bool Selected(const Options& options, const Group& group) {
@@ -104,7 +105,7 @@ int main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: zol_bench --zol PATH [--quick | --smoke] [--json PATH] "
-                   "[--groups hid,serial] [--run NAME] [--keep-sim-log PATH]\n");
+                   "[--groups hid,serial,hidpc] [--run NAME] [--keep-sim-log PATH]\n");
       return 2;
     }
   }

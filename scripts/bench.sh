@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Benchmarks zol.dll under Wine against the simulated displays and compares every figure with a
 # floor taken in the same run. Prints a table and writes build/bench/bench-{full,quick}.json.
-#   scripts/bench.sh [--quick] [--zol PATH] [--before PATH] [--groups hid,serial]
+#   scripts/bench.sh [--quick] [--zol PATH] [--before PATH] [--groups hid,serial,hidpc]
 #     --quick        fewer samples and shorter scenarios (about 3 minutes instead of 11 per DLL)
 #     --zol PATH     the DLL to time (default: build/windows/bin/zol.dll of this tree)
 #     --before PATH  time this DLL first (an older build), then the one above, and print both

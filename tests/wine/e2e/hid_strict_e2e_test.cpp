@@ -49,27 +49,16 @@ class HidStrict : public ::testing::Test {
  protected:
   // The display behind Wine's own interfaces and thirty foreign ones, and the driver loaded.
   void Serve(const char* ids) {
-    ASSERT_TRUE(foreign.Start());
-    server = std::make_unique<sim::HidPipeServer>(sim::HidPipeServer::InterfacePath(ids), display);
-    ASSERT_TRUE(server->Start());
-    Publish();
+    pc = std::make_unique<sim::HidPc>(
+        30, ids, display, sim::HidPc::Ids{hid::kVendorId, hid::kProduct40, hid::kVersion});
+    ASSERT_TRUE(pc->Start());
     dll = std::make_unique<LoadedDriver>();
     ASSERT_TRUE(dll->ok());
   }
-  // The enumeration's entries; after a replug, with the display's new path.
-  void Publish() {
-    std::vector<std::string> entries = {"wine"};
-    entries.insert(entries.end(), foreign.entries().begin(), foreign.entries().end());
-    entries.push_back(
-        sim::HidSimEntry(server->path(), hid::kVendorId, hid::kProduct40, hid::kVersion));
-    sim::SetHidSimDevices(entries);
-  }
   void TearDown() override {
-    if (server != nullptr) server->StallOutput(false);  // lets a stuck write end
+    if (pc != nullptr) pc->display().StallOutput(false);  // lets a stuck write end
     dll.reset();
-    server.reset();
-    foreign.Stop();
-    SetEnvironmentVariableA("ZOL_HIDSIM_DEVICES", nullptr);
+    pc.reset();
   }
 
   bool Open() { return CDriverOpen(dll->driver, "COM250", dll->host, "", "") == 1; }
@@ -92,8 +81,7 @@ class HidStrict : public ::testing::Test {
 
   win32::Win32Clock clock;
   sim::HidDisplay display{clock, sim::HidDisplay::Model40()};
-  sim::ForeignHidInterfaces foreign{30};
-  std::unique_ptr<sim::HidPipeServer> server;
+  std::unique_ptr<sim::HidPc> pc;
   std::unique_ptr<LoadedDriver> dll;
 };
 
@@ -104,7 +92,7 @@ TEST_F(HidStrict, OpensBehindThirtyForeignInterfaces) {
   const DWORD openMs = GetTickCount() - start;
   Figure("Open behind 30 foreign interfaces", openMs);
   std::printf("[ figure ] foreign interfaces opened: %d (%d refuse reading and writing)\n",
-              foreign.opens(), foreign.refusing());
+              pc->foreign().opens(), pc->foreign().refusing());
   // Settling 1000 + one search step per examined interface 300 + handshake, with room.
   EXPECT_LT(openMs, 3500u);
 }
@@ -117,11 +105,10 @@ TEST_F(HidStrict, UnpluggedIdleDisplayComesBackAndCloseStaysPrompt) {
   ASSERT_TRUE(Write(last));
   ASSERT_TRUE(Shows(last, 5000));
 
-  server->Stop();
+  pc->display().Stop();
   PumpFor(2000);
   display.ClearRecords();
-  ASSERT_TRUE(server->Replug());
-  Publish();
+  ASSERT_TRUE(pc->Replug());
   PumpFor(1000);
   const DWORD pressed = GetTickCount();
   display.PressRoutingKey(7);
@@ -133,7 +120,7 @@ TEST_F(HidStrict, UnpluggedIdleDisplayComesBackAndCloseStaysPrompt) {
 
   // Gone again, and the host writes once more before it falls idle: every driver knows the
   // display is lost by now and searches for it.
-  server->Stop();
+  pc->display().Stop();
   Write(HostCells(0x41));
   PumpFor(2500);
   const DWORD closeMs = TimedClose();
@@ -147,7 +134,7 @@ TEST_F(HidStrict, SixtyKeysAtOnceAllArriveInOrderWithoutReconnect) {
   ASSERT_TRUE(Open());
   for (bool hostWrites : {false, true}) {
     SCOPED_TRACE(hostWrites ? "host writing 5 frames a second" : "host idle");
-    const int opens = server->connectionsAccepted();
+    const int opens = pc->display().connectionsAccepted();
     const int before = CHostKeyCount(dll->host);
     for (int i = 0; i < 60; ++i) display.PressRoutingKey(static_cast<uint8_t>(i % 40));
     const DWORD start = GetTickCount();
@@ -170,9 +157,9 @@ TEST_F(HidStrict, SixtyKeysAtOnceAllArriveInOrderWithoutReconnect) {
     for (int i = 0; i < 60; ++i) expected.push_back(i % 40);
     std::printf("[ figure ] %s: %zu of 60 keys reached the host, %d new opens\n",
                 hostWrites ? "host writing" : "host idle", values.size(),
-                server->connectionsAccepted() - opens);
+                pc->display().connectionsAccepted() - opens);
     EXPECT_EQ(values, expected);
-    EXPECT_EQ(server->connectionsAccepted(), opens) << "no reconnect";
+    EXPECT_EQ(pc->display().connectionsAccepted(), opens) << "no reconnect";
     if (hostWrites) {
       EXPECT_TRUE(Shows(HostCells(frame), 3000));
     }
@@ -185,32 +172,14 @@ TEST_F(HidStrict, OutputThatStopsBeingTakenDoesNotHoldClose) {
   const Bytes first = HostCells(0x51);
   ASSERT_TRUE(Write(first));
   ASSERT_TRUE(Shows(first, 5000));
-  server->StallOutput(true);
+  pc->display().StallOutput(true);
   Write(HostCells(0x61));
   PumpFor(1500);
   // A driver whose write never returns is let go by unplugging the display after 10 s.
-  struct Watch {
-    sim::HidPipeServer* server;
-    HANDLE closed;
-    bool unplugged;
-  } watch{server.get(), CreateEventA(nullptr, TRUE, FALSE, nullptr), false};
-  HANDLE watchdog = CreateThread(
-      nullptr, 0,
-      [](void* context) -> DWORD {
-        auto* w = static_cast<Watch*>(context);
-        if (WaitForSingleObject(w->closed, 10000) != WAIT_TIMEOUT) return 0;
-        w->unplugged = true;
-        w->server->Stop();
-        return 0;
-      },
-      &watch, 0, nullptr);
-  const DWORD closeMs = TimedClose();
-  SetEvent(watch.closed);
-  WaitForSingleObject(watchdog, INFINITE);
-  CloseHandle(watchdog);
-  CloseHandle(watch.closed);
-  Figure(watch.unplugged ? "Close while the display takes no output (let go by the unplug)"
-                         : "Close while the display takes no output",
+  DWORD closeMs = 0;
+  const bool unplugged = pc->RunOrUnplug([&] { closeMs = TimedClose(); }, 10000);
+  Figure(unplugged ? "Close while the display takes no output (let go by the unplug)"
+                   : "Close while the display takes no output",
          closeMs);
   EXPECT_LT(closeMs, 4000u);
 }

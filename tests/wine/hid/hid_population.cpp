@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <iterator>
+#include <thread>
 
 namespace zol::sim {
 
@@ -72,6 +73,51 @@ int ForeignHidInterfaces::opens() const {
   int opens = 0;
   for (const auto& server : servers_) opens += server->connectionsAccepted();
   return opens;
+}
+
+HidPc::HidPc(int foreign, const std::string& hardwareIds, HidEndpoint& display, Ids ids)
+    : foreign_(foreign), display_(HidPipeServer::InterfacePath(hardwareIds), display), ids_(ids) {}
+
+HidPc::~HidPc() {
+  display_.Stop();
+  foreign_.Stop();
+  SetEnvironmentVariableA("ZOL_HIDSIM_DEVICES", nullptr);
+}
+
+bool HidPc::Start() {
+  if (!foreign_.Start() || !display_.Start()) return false;
+  List();
+  return true;
+}
+
+bool HidPc::Replug() {
+  if (!display_.Replug()) return false;
+  List();
+  return true;
+}
+
+void HidPc::List() {
+  std::vector<std::string> entries = {"wine"};
+  entries.insert(entries.end(), foreign_.entries().begin(), foreign_.entries().end());
+  entries.push_back(HidSimEntry(display_.path(), ids_.vendor, ids_.product, ids_.version));
+  SetHidSimDevices(entries);
+}
+
+bool HidPc::RunOrUnplug(const std::function<void()>& call, DWORD limitMs) {
+  HANDLE returned = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  bool unplugged = false;
+  // The calling thread is inside call meanwhile, so the display is still one thread's at a
+  // time.
+  std::thread watchdog([&] {
+    if (WaitForSingleObject(returned, limitMs) != WAIT_TIMEOUT) return;
+    unplugged = true;
+    display_.Stop();
+  });
+  call();
+  SetEvent(returned);
+  watchdog.join();
+  CloseHandle(returned);
+  return unplugged;
 }
 
 }  // namespace zol::sim
