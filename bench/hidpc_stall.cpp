@@ -62,8 +62,10 @@ void HidPcGroup::OutputStall() {
   w.unit = "ms";
   w.floor = probed.before.longestMs;
   w.value = probed.during.longestMs;
-  w.target = "<= 1000 ms (the write limit)";
-  w.met = probed.during.longestMs < 0 ? "n/a" : probed.during.longestMs <= 1000 ? "yes" : "no";
+  // The write is cancelled when its 1000 ms are up; the cancellation and the probe's own round
+  // trip add a few milliseconds, a second write or wait in the same pass another 300 or more.
+  w.target = "<= 1000 ms (the write limit) + 50 ms (cancelling it, the probe)";
+  w.met = probed.during.longestMs < 0 ? "n/a" : probed.during.longestMs <= 1050 ? "yes" : "no";
   w.note =
       probed.during.longestMs < 0
           ? "no message hook on the worker thread"

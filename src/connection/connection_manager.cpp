@@ -34,8 +34,13 @@ int ConnectionManager::Connect(const char* name) {
   flags_ = LinkFlags{};
   StorePortName(name);
   EndRecovery();
-  hidSearch_.active = false;
+  hidSearch_ = HidSearch{};
   CloseAll();
+  // A frame of the link before (the clear that a disconnect queues goes out on a closed link)
+  // would otherwise count as unacknowledged on the new one and reconnect it for nothing.
+  ack_.ackPending = 0;
+  hid_.DropQueue();
+  serial_.DropDeferredFrame();
   WaitTicks(clock_, kSettleMs);
   const int kind = hid_.FindHidDisplay();
   if (kind == kHid40 || kind == kHid80) return ConnectHid(kind);
@@ -121,7 +126,7 @@ int ConnectionManager::ConnectSerial() {
 
 void ConnectionManager::Disconnect() {
   EndRecovery();
-  hidSearch_.active = false;
+  hidSearch_ = HidSearch{};
   if (flags_.Hid()) {
     if (hid_.DeviceOpen()) {
       control_.PostClear();
@@ -208,8 +213,13 @@ void ConnectionManager::PollHid() {
     SearchForHidDisplay();
     return;
   }
-  if (hid_.DeviceLost() ||
-      (ack_.ackPending != 0 && clock_.Now() - ack_.lastFrameTick > kHidAckTimeoutMs)) {
+  if (hid_.DeviceLost()) {
+    // A failed write may just have held the thread for its limit: the search comes with the
+    // next tick, and the commands waiting meanwhile (a Close) go first.
+    LoseHidDisplay();
+    return;
+  }
+  if (ack_.ackPending != 0 && clock_.Now() - ack_.lastFrameTick > kHidAckTimeoutMs) {
     LoseHidDisplay();
     SearchForHidDisplay();
     return;
@@ -225,23 +235,29 @@ void ConnectionManager::LoseHidDisplay() {
   hid_.DropQueue();
   const uint32_t now = clock_.Now();
   const bool relapse = hidSearch_.foundAt != 0 && now - hidSearch_.foundAt < kRelapseMs;
-  hidSearch_ = HidSearch{true, relapse ? hidSearch_.since : now, now, hidSearch_.foundAt};
+  hidSearch_ = HidSearch{true, relapse ? hidSearch_.since : now, now, hidSearch_.foundAt, 0};
 }
 
 void ConnectionManager::SearchForHidDisplay() {
   const uint32_t now = clock_.Now();
-  if (!hidSearch_.active) hidSearch_ = HidSearch{true, now, now, hidSearch_.foundAt};
+  if (!hidSearch_.active) hidSearch_ = HidSearch{true, now, now, hidSearch_.foundAt, 0};
+  if (hidSearch_.seenAt != 0) {
+    if (!Reached(now, hidSearch_.seenAt + HidLink::kSettleWaitMs)) return;
+    hidSearch_.seenAt = 0;
+    // Found again (without a handshake), it comes back blank: it gets the cell buffer at once
+    // rather than at the host's next write.
+    if (hid_.OpenHidDisplay() == kHidNone) return;
+    hidSearch_.active = false;
+    hidSearch_.foundAt = now | 1u;  // 0 means never
+    cells_.ResendCells();
+    return;
+  }
   if (!Reached(now, hidSearch_.next)) return;
   const uint32_t absent = now - hidSearch_.since;
   hidSearch_.next = now + (absent < kEveryTickSearchMs    ? 0
                            : absent < kHalfSecondSearchMs ? kHalfSecondMs
                                                           : kOneSecondMs);
-  // Found again (without a handshake), it comes back blank: it gets the cell buffer at once
-  // rather than at the host's next write.
-  if (hid_.FindHidDisplay() == kHidNone) return;
-  hidSearch_.active = false;
-  hidSearch_.foundAt = clock_.Now() | 1u;  // 0 means never
-  cells_.ResendCells();
+  if (hid_.LocateHidDisplay() != kHidNone) hidSearch_.seenAt = now | 1u;
 }
 
 void ConnectionManager::PollSerial() {

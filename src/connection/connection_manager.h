@@ -24,11 +24,14 @@ namespace zol {
 // lets the next waiting frame go out at once.
 //
 // A lost HID display (its acknowledgement more than 1000 ms late, or a read or write failing
-// as a removed device does) is closed, its waiting frames dropped, and searched for: on the
-// tick that notices the loss (or the next), then every tick for a second, every 500 ms until
-// ten seconds have passed and every second after that, so that a long absence costs little.
-// Found again, it gets the cell buffer. A display lost again within 5 s of being found (present
-// but failing, say one that takes no output) keeps the pace its first loss had reached.
+// as a removed device does) is closed, its waiting frames dropped, and searched for: at once
+// after a time-out, from the next tick after a failure, then every tick for a second, every
+// 500 ms until ten seconds have passed and every second after that, so that a long absence
+// costs little. A display found is opened on the first tick 300 ms later (it settles meanwhile,
+// without holding the thread) and gets the cell buffer. A display lost again within 5 s of
+// being found (present but failing, say one that takes no output) keeps the pace its first
+// loss had reached. So no tick holds the thread longer than one write's limit, and a Close
+// waits for at most that.
 //
 // A lost serial display (the fourth acknowledgement time-out in a row, or a port failure)
 // suspends the driver (SharedState::kSuspendedByDriver: the host's writes are refused), closes
@@ -58,7 +61,8 @@ class ConnectionManager : public PortUser {
   // (a failed HID handshake does not fall back to serial), otherwise the serial port. A link
   // still open from before is closed first, without a clear, so that a connect on top of an
   // open link neither leaks the device nor loses the port. A newly opened serial port starts
-  // with no time-outs counted. Ends a recovery. Returns 1 when a display answered.
+  // with no time-outs counted, and nothing of the link before awaits an acknowledgement or waits
+  // to be sent. Ends a recovery. Returns 1 when a display answered.
   int Connect(const char* name);
   // Connect with the stored port name after the host's resume; a serial session that fails
   // to reconnect recovers by itself.
@@ -95,6 +99,7 @@ class ConnectionManager : public PortUser {
     uint32_t since = 0;    // when the display was lost
     uint32_t next = 0;     // when the next search is due
     uint32_t foundAt = 0;  // when a search last found it
+    uint32_t seenAt = 0;   // when a search saw it, to be opened once settled; 0: not seen
   };
   struct SerialRecovery {
     bool active = false;

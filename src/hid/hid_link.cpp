@@ -11,8 +11,6 @@ namespace zol {
 
 namespace {
 
-// A display that has just arrived is given this long before it is opened.
-constexpr uint16_t kSettleWaitMs = 300;
 constexpr uint16_t kHandshakeReadWaitMs = 50;
 constexpr int kHandshakeReadsPerRequest = 10;
 constexpr int kHandshakeRepeats = 20;
@@ -32,8 +30,20 @@ HidLink::HidLink(HidBus& bus, Clock& clock, SharedState& shared, FrameAck& ack,
     : bus_(bus), clock_(clock), shared_(shared), ack_(ack), input_(input) {}
 
 int HidLink::FindHidDisplay() {
+  return Search(SearchMode::kSettleAndOpen);
+}
+
+int HidLink::LocateHidDisplay() {
+  return Search(SearchMode::kLocate);
+}
+
+int HidLink::OpenHidDisplay() {
+  return Search(SearchMode::kOpen);
+}
+
+int HidLink::Search(SearchMode mode) {
   // A link still open here would otherwise lose its handles.
-  CloseDevice();
+  if (mode != SearchMode::kLocate) CloseDevice();
   const bool listed = bus_.BeginList();
   int kind = kHidNone;
   char path[kMaxPathBytes];
@@ -41,7 +51,11 @@ int HidLink::FindHidDisplay() {
     path[0] = '\0';
     if (!bus_.PathAt(index, path, sizeof path)) break;
     path[sizeof path - 1] = '\0';
-    kind = TryOpenDisplay(path);
+    kind = QueryKind(path);
+    if (kind == kHidNone) continue;
+    if (mode == SearchMode::kLocate) break;
+    if (mode == SearchMode::kSettleAndOpen) WaitTicks(clock_, kSettleWaitMs);
+    kind = OpenDisplay(path, kind);
     if (kind != kHidNone) break;
   }
   if (listed) bus_.EndList();
@@ -63,11 +77,7 @@ int HidLink::QueryKind(const char* path) {
   return kind;
 }
 
-int HidLink::TryOpenDisplay(const char* path) {
-  const int kind = QueryKind(path);
-  if (kind == kHidNone) return kHidNone;
-  WaitTicks(clock_, kSettleWaitMs);
-
+int HidLink::OpenDisplay(const char* path, int kind) {
   const HidHandle write = bus_.Open(path);
   if (write == 0) return kHidNone;
   HidReportLengths announced;

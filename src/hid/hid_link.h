@@ -42,6 +42,8 @@ class HidLink {
   static constexpr int kRowBytes = 128;
 
   static constexpr uint32_t kInputBuffers = 512;
+  // A display that has just arrived is given this long before it is opened.
+  static constexpr uint16_t kSettleWaitMs = 300;
   static constexpr uint32_t kWriteLimitMs = 1000;
   // Input reports taken per wake of the worker thread at most, so that a device that floods
   // the link cannot hold the thread.
@@ -49,8 +51,13 @@ class HidLink {
 
   HidLink(HidBus& bus, Clock& clock, SharedState& shared, FrameAck& ack, InputTranslator& input);
 
-  // Searches the present interfaces; opens the first display.
+  // Searches the present interfaces and opens the first display, 300 ms after it was found.
   int FindHidDisplay();
+  // The kind of the first display among the present interfaces, found as FindHidDisplay finds
+  // it but neither opened nor waited for.
+  int LocateHidDisplay();
+  // FindHidDisplay without the wait, for a display that was located at least 300 ms before.
+  int OpenHidDisplay();
   // Identify handshake; stores the reply's cell counts. 1 when the display answered. Its
   // 50 ms waits are measured against deadlines, so that sleeps the system lengthens do not add
   // up. Every report that has arrived is looked at in each step; others than the reply are
@@ -88,8 +95,10 @@ class HidLink {
   static constexpr size_t kMaxReportBytes = 256;
   static constexpr size_t kMaxPathBytes = 1024;
 
-  // Opens the display at path when it is one; returns its kind, or kHidNone with nothing open.
-  int TryOpenDisplay(const char* path);
+  enum class SearchMode { kLocate, kSettleAndOpen, kOpen };
+  int Search(SearchMode mode);
+  // Opens the display of kind at path: its kind, or kHidNone with nothing open.
+  int OpenDisplay(const char* path, int kind);
   // The kind of display at path from its attributes, read through a handle without access.
   int QueryKind(const char* path);
   // Looks at every report that has arrived for the handshake's reply; true when it came.

@@ -112,7 +112,7 @@ TEST_F(CellOutputTest, HidWritesGoOutWhileSuspendedAndWithoutADeviceAreKeptForIt
   EXPECT_EQ(h.HidFrames(), 1u);
   EXPECT_EQ(h.Cells(0, 2), (Bytes{0x08, 0x08}));
   h.Replug();
-  h.Tick();
+  h.Ticks(5);
   EXPECT_EQ(h.LastHidFrame(), h.Cells(0, 42));
 }
 

@@ -48,9 +48,11 @@ TEST_F(HidPollTick, ALateAcknowledgementNeedsMoreThan1000Ms) {
   EXPECT_TRUE(h.control.queued.empty());
   EXPECT_EQ(h.HidFrames(), 1u);
 
-  PollAt(1001);  // lost: closed, ring dropped, found again, buffer resent
-  EXPECT_TRUE(h.control.queued.empty()) << "a clear would blank the resent cells";
+  PollAt(1001);  // lost: closed, ring dropped, found again
   EXPECT_EQ(h.core.hid().queueRead(), h.core.hid().queueWrite());
+  EXPECT_FALSE(h.HidOpen());
+  h.Ticks(3);  // opened once it has settled for 300 ms, without holding the thread, and resent
+  EXPECT_TRUE(h.control.queued.empty()) << "a clear would blank the resent cells";
   EXPECT_TRUE(h.HidOpen());
   EXPECT_EQ(h.HidFrames(), 2u);
   EXPECT_EQ(h.LastHidFrame(), h.Cells(0, 42));
@@ -106,7 +108,7 @@ TEST_F(HidPollTick, EveryFailureButAPassingShortageLosesTheDisplay) {
       const int opensBefore = l.hidBus.stats(l.hidIndex).opens;
       (onWrite ? l.hidBus.at(l.hidIndex).writeError : l.hidBus.at(l.hidIndex).readError) = c.error;
       l.WriteText({0x01});
-      l.Tick();
+      l.Ticks(6);
       // Lost: closed, searched for and, being still there, opened again with the cells.
       EXPECT_EQ(l.hidBus.stats(l.hidIndex).opens > opensBefore, c.lost);
     }
@@ -120,7 +122,7 @@ TEST_F(HidPollTick, AWriteThatNeverCompletesIsCancelledAfter1000MsAndLosesTheDis
   EXPECT_EQ(h.clock.Now() - before, HidLink::kWriteLimitMs);  // one report, then no more
   EXPECT_TRUE(h.core.hid().DeviceLost());
   h.hidBus.at(h.hidIndex).writesStall = false;
-  h.Tick();
+  h.Ticks(6);
   EXPECT_TRUE(h.HidOpen());
   EXPECT_EQ(h.LastHidFrame()[0], 0x08);
 }

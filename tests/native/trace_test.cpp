@@ -68,7 +68,7 @@ TEST_F(TraceTest, LostHidDisplayIsReported) {
   const uint8_t dots[1] = {0xFF};
   traced.WriteText(dots, 1);
   EXPECT_TRUE(sink.Has("hid out [9] 00 FF AA 55"));
-  for (int i = 0; i < 12; ++i) Tick();
+  for (int i = 0; i < 16; ++i) Tick();
   EXPECT_TRUE(sink.Has("hid acknowledgement time-out: display lost"));
   EXPECT_TRUE(sink.Has("hid display found again"));
 }
