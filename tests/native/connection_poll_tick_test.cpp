@@ -121,8 +121,15 @@ TEST_F(HidPollTick, AWriteThatNeverCompletesIsCancelledAfter1000MsAndLosesTheDis
   h.WriteText({0x01});
   EXPECT_EQ(h.clock.Now() - before, HidLink::kWriteLimitMs);  // one report, then no more
   EXPECT_TRUE(h.core.hid().DeviceLost());
+  // While it keeps taking nothing, no tick holds the thread longer than one write's limit:
+  // the display found again is opened on a later tick, not after a settle inside this one.
+  for (int i = 0; i < 20; ++i) {
+    const uint32_t start = h.clock.Now();
+    h.Tick();
+    EXPECT_LE(h.clock.Now() - start, 100u + HidLink::kWriteLimitMs) << i;
+  }
   h.hidBus.at(h.hidIndex).writesStall = false;
-  h.Ticks(6);
+  h.Ticks(20);
   EXPECT_TRUE(h.HidOpen());
   EXPECT_EQ(h.LastHidFrame()[0], 0x08);
 }
