@@ -98,6 +98,20 @@ INSTANTIATE_TEST_SUITE_P(
              (info.param.capsReadable ? "" : "Unreadable");
     });
 
+TEST_F(HidReportIo, BytesAShorterReportDoesNotCarryAreZeroNotThoseOfTheReportBefore) {
+  const size_t index = bus.AddDisplay("display", hid::kProduct40, &display40);
+  ASSERT_EQ(link.FindHidDisplay(), kHid40);
+  const uint8_t full[9] = {0, 0xFD, 12, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+  display40.QueueRawReport(full, sizeof full);
+  uint8_t in[8];
+  ASSERT_EQ(link.ReadHidReport(in), 9);
+  bus.at(index).lengths = {3, 9};  // the same path found again announcing shorter reports
+  ASSERT_EQ(link.FindHidDisplay(), kHid40);
+  display40.QueueRawReport(full, 3);
+  ASSERT_EQ(link.ReadHidReport(in), 9);
+  EXPECT_EQ(std::vector<uint8_t>(in, in + 8), (std::vector<uint8_t>{0xFD, 12, 0, 0, 0, 0, 0, 0}));
+}
+
 TEST_F(HidReportIo, AnnouncedLengthZeroIsTakenAsNineBytes) {
   const size_t index = bus.AddDisplay("display", hid::kProduct40, &display40);
   bus.at(index).lengths = {0, 0};
