@@ -190,9 +190,11 @@ int32_t CBrailleSampleDriver::PostCommand(CommandCode code, const void* data, ui
   // Only the worker thread sets the event after a command: it must never wait for itself.
   if (GetCurrentThreadId() == workerThreadId.load()) wait = false;
   if (queuedCommands.load() >= kMaxQueuedCommands) {
-    // A host that writes in a loop without pause gives way, so that the worker thread gets on
-    // with the queue (Wine, unlike Windows, does not favour it for its higher priority).
-    SwitchToThread();
+    // A host that writes in a loop without pause gives up its core for a moment, so that the
+    // worker thread and the system's own threads get on with the queue. Yielding the time
+    // slice alone is not enough: under Wine the worker's higher priority counts for nothing,
+    // and a yield comes straight back to a thread that is still runnable.
+    Sleep(1);
     return 0;
   }
   const uint32_t ticket = wait ? lastWaitTicket.fetch_add(1) + 1 : 0;
