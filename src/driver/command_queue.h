@@ -21,16 +21,30 @@ struct QueuedCommand {
 // pushed. Without locks: a host that writes back to back costs the worker thread no system call
 // per command, so that the worker drains the queue faster than any host fills it, and a
 // command never waits behind a lock the worker thread holds.
+//
+// A wake costs a call into the system on both sides, so the poster wakes the worker thread only
+// when the queue was empty and the worker has said it is about to sleep. Both sides write their
+// own flag before they read the other's (sequentially consistent), so either the worker sees the
+// command before it sleeps or the poster sees that it sleeps.
 class CommandQueue {
  public:
-  // True when the queue was empty: the worker thread may be asleep and must be woken.
+  // True when the worker thread must be woken for this command.
   bool Push(QueuedCommand* command) {
     QueuedCommand* head = head_.load();
     do {
       command->next = head;
     } while (!head_.compare_exchange_weak(head, command));
-    return head == nullptr;
+    return head == nullptr && sleeping_.load();
   }
+
+  // The worker thread is about to sleep: true when it may, false when a command is waiting.
+  bool PrepareToSleep() {
+    sleeping_.store(true);
+    return head_.load() == nullptr;
+  }
+
+  // The worker thread is awake and will look at the queue before it sleeps again.
+  void Awake() { sleeping_.store(false); }
 
   // Every command pushed so far, oldest first; null when there is none.
   QueuedCommand* TakeAll() {
@@ -47,6 +61,7 @@ class CommandQueue {
 
  private:
   std::atomic<QueuedCommand*> head_{nullptr};
+  std::atomic<bool> sleeping_{true};
 };
 
 }  // namespace zol
