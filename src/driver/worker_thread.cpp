@@ -3,10 +3,11 @@
 // The host's threads queue commands in process (command_queue.h): a payload copy with a zero
 // byte after it, the code, and the value. A command that lands in an empty queue while the
 // worker thread sleeps wakes it with a thread message; an awake worker looks at the queue
-// before it sleeps, so a host streaming writes costs no wake per write. One manual-reset completion
-// event is set when the thread is ready and after every command somebody waits for: a caller that
-// waits hands a wait ticket along with its command and resumes only once that very command has run,
-// so Open judges the connect it posted and not a poll tick that happened to finish first.
+// before it sleeps, so a host streaming writes costs no wake per write. One manual-reset
+// completion event is set when the thread is ready and after every command somebody waits
+// for: a caller that waits hands a wait ticket along with its command and resumes only once
+// that very command has run, so Open judges the connect it posted and not a poll tick that
+// happened to finish first.
 //
 // The loop. The thread sleeps in MsgWaitForMultipleObjectsEx until the display has sent
 // something (the links' input events), a message or command arrives, or the next poll tick is
