@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include "bench_support.h"
+#include "sim_control_fifo.h"
 
 namespace zol::bench {
 
@@ -13,8 +14,7 @@ SerialSim::SerialSim() {
   if (dir == nullptr || com == nullptr) return;
   dir_ = dir;
   com_ = com;
-  fifo_ = CreateFileA((dir_ + "\\ctl").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      nullptr, OPEN_EXISTING, 0, nullptr);
+  fifo_ = simctl::OpenControlFifo(dir_);
   log_ = CreateFileA((dir_ + "\\log").c_str(), GENERIC_READ,
                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                      0, nullptr);
@@ -26,15 +26,7 @@ SerialSim::~SerialSim() {
 }
 
 void SerialSim::Send(const std::string& text) {
-  const std::string line = text + "\n";
-  size_t done = 0;
-  while (done < line.size()) {
-    DWORD written = 0;
-    if (!WriteFile(fifo_, line.data() + done, static_cast<DWORD>(line.size() - done), &written,
-                   nullptr))
-      return;
-    done += written;
-  }
+  simctl::WriteControlLine(fifo_, text);
 }
 
 const std::vector<SimLine>& SerialSim::Lines() {

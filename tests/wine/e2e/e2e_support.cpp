@@ -9,6 +9,8 @@
 #include <cstring>
 #include <sstream>
 
+#include "sim_control_fifo.h"
+
 namespace zol::e2e {
 
 void PumpFor(DWORD ms) {
@@ -202,8 +204,7 @@ SimControl::SimControl() {
   if (dir == nullptr || com == nullptr) return;
   dir_ = dir;
   com_ = com;
-  fifo_ = CreateFileA((dir_ + "\\ctl").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                      nullptr, OPEN_EXISTING, 0, nullptr);
+  fifo_ = simctl::OpenControlFifo(dir_);
 }
 
 SimControl::~SimControl() {
@@ -211,15 +212,7 @@ SimControl::~SimControl() {
 }
 
 void SimControl::Send(const std::string& command) {
-  const std::string line = command + "\n";
-  size_t done = 0;
-  while (done < line.size()) {
-    DWORD written = 0;
-    if (!WriteFile(fifo_, line.data() + done, static_cast<DWORD>(line.size() - done), &written,
-                   nullptr))
-      return;
-    done += written;
-  }
+  simctl::WriteControlLine(fifo_, command);
 }
 
 std::vector<std::string> SimControl::Lines() {
