@@ -127,9 +127,8 @@ int HidLink::WriteHidReport(const uint8_t payload[8]) {
 int HidLink::ReadHidReport(uint8_t payload[8]) {
   if (readHandle_ == 0 || lost_) return -1;
   const size_t length = lengths_.input;
-  // The bus fills the report's own length; payload bytes a shorter report does not carry read
-  // as 0, never as those of the report before.
-  if (length < hid::kReportBytes) std::memset(inReport_ + length, 0, hid::kReportBytes - length);
+  // Bytes a shorter report does not carry read as 0, never as those of the report before.
+  std::memset(inReport_, 0, std::max(length, hid::kReportBytes));
   uint32_t error = 0;
   switch (bus_.TakeReport(readHandle_, inReport_, length, &error)) {
     case HidReadResult::Report:
