@@ -99,6 +99,25 @@ double LoadAverage() {
   return load;
 }
 
+double StolenCpuShare::Sample() {
+  std::ifstream in("Z:\\proc\\stat");
+  std::string cpu;
+  double ticks[8] = {};
+  in >> cpu;
+  for (double& value : ticks) in >> value;
+  if (!in || cpu != "cpu") return -1;
+  return ticks[7] * 10;  // USER_HZ is 100 on Linux
+}
+
+double StolenCpuShare::Percent() const {
+  SYSTEM_INFO info;
+  GetSystemInfo(&info);
+  const double now = Sample();
+  const double wall = QpcMs(QpcNow() - start_);
+  if (stolen_ < 0 || now < 0 || wall <= 0 || info.dwNumberOfProcessors == 0) return -1;
+  return 100 * (now - stolen_) / (wall * info.dwNumberOfProcessors);
+}
+
 std::vector<DWORD> ThreadIds() {
   std::vector<DWORD> ids;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);

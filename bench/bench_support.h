@@ -49,6 +49,19 @@ uint32_t NextRandom(uint32_t& state);
 // ---- the process ------------------------------------------------------------------------------
 
 double LoadAverage();
+// The share of the machine's processor time that its hypervisor gave to others since this
+// was made, in % (Linux's steal time, read through Wine's drive Z:); -1 where unknown. A
+// stall of the whole machine shows here, not in any thread's CPU time.
+class StolenCpuShare {
+ public:
+  StolenCpuShare() : start_(QpcNow()), stolen_(Sample()) {}
+  double Percent() const;
+
+ private:
+  static double Sample();
+  int64_t start_;
+  double stolen_;
+};
 std::vector<DWORD> ThreadIds();
 // The driver's worker thread: a thread started since before was taken, at above-normal
 // priority; null when none is found.

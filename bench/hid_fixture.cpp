@@ -9,7 +9,6 @@
 namespace zol::bench {
 
 void StampedEndpoint::OnOutputReport(const uint8_t* report, size_t length) {
-  if (length == 1) return;  // a nudge
   display_.OnOutputReport(report, length);
   if (length < hid::kReportBytes || report[6] != hid::kFrameTrailer[0] ||
       report[7] != hid::kFrameTrailer[1] || report[8] != hid::kFrameTrailer[2])
@@ -49,22 +48,6 @@ std::vector<StreamRecord::Frame> StampedEndpoint::TakeFrames() {
   std::vector<StreamRecord::Frame> frames;
   frames.swap(frames_);
   return frames;
-}
-
-InputNudger::~InputNudger() {
-  if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
-}
-
-void InputNudger::Nudge() {
-  const uint8_t nudge = 0;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    if (pipe_ == INVALID_HANDLE_VALUE)
-      pipe_ = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD written = 0;
-    if (pipe_ != INVALID_HANDLE_VALUE && WriteFile(pipe_, &nudge, 1, &written, nullptr)) return;
-    if (pipe_ != INVALID_HANDLE_VALUE) CloseHandle(pipe_);
-    pipe_ = INVALID_HANDLE_VALUE;
-  }
 }
 
 std::string PipePath(const char* name) {

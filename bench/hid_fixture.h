@@ -3,7 +3,7 @@
 // which write it carried) and can lose a share of the display's acknowledgements.
 //
 // The pipe server looks for new input of the display only every 10 ms unless something wakes
-// it; a real display's report reaches the host at once. The nudger wakes it after each press,
+// it; a real display's report reaches the host at once. Each press wakes it (InputWaiting),
 // so that the figures time the link and the driver, not the server's polling.
 #pragma once
 
@@ -43,22 +43,6 @@ class StampedEndpoint : public sim::HidEndpoint {
   std::mutex mutex_;
   bool recording_ = false;
   std::vector<StreamRecord::Frame> frames_;
-};
-
-// A handle of the bench's own on the display's pipe: a one-byte message on it wakes the pipe
-// server, which then offers the input that is waiting. The endpoint drops these messages (no
-// output report of the driver is one byte long). Reopens itself after the server restarted.
-class InputNudger {
- public:
-  explicit InputNudger(std::string path) : path_(std::move(path)) {}
-  ~InputNudger();
-  InputNudger(const InputNudger&) = delete;
-  InputNudger& operator=(const InputNudger&) = delete;
-  void Nudge();
-
- private:
-  std::string path_;
-  HANDLE pipe_ = INVALID_HANDLE_VALUE;
 };
 
 // A pipe path of this process's own.

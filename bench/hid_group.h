@@ -44,12 +44,11 @@ class HidGroup {
   sim::HidDisplay display_{bench_.clock, sim::HidDisplay::Model40()};
   StampedEndpoint endpoint_{display_};
   sim::HidPipeServer server_{PipePath("display40"), endpoint_};
-  InputNudger nudger_{server_.path()};
 
   // The display presses a routing key, which is on the link at once.
   void Press(uint8_t code) {
     display_.PressRoutingKey(code);
-    nudger_.Nudge();
+    server_.InputWaiting();
   }
 };
 

@@ -21,7 +21,7 @@ void HidGroup::KeyBurst() {
     record.pressed.push_back({QpcNs(QpcNow()), i});
     display_.PressRoutingKey(static_cast<uint8_t>(i));
   }
-  nudger_.Nudge();
+  server_.InputWaiting();
   PumpUntil([&] { return bench_.host.keys.size() >= mark + kKeys; }, 10000);
   Pump(100);
   record.received = RoutingKeysSince(bench_.host.keys, mark);

@@ -66,6 +66,7 @@ struct BackToBackRun {
   // whole process (the host's loop included).
   double workerCpu = -1;
   double processCpu = 0;
+  double stolenCpu = -1;  // of the machine, by its hypervisor (StolenCpuShare); -1 unknown
 };
 // The rows of the host writing back to back, over all runs.
 void AddBackToBackFigures(Report& report, const std::string& link,

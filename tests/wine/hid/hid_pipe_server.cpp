@@ -34,6 +34,13 @@ bool Settle(HANDLE pipe, OVERLAPPED& overlapped) {
   return GetOverlappedResult(pipe, &overlapped, &transferred, TRUE) != FALSE;
 }
 
+// Whether an operation started on record is over, read from the record itself: looking at its
+// event instead would cost a call to the system (under Wine, to its server) per record and
+// per wake, which on a busy machine slows every other thread's I/O as well.
+bool Over(const OVERLAPPED& record) {
+  return record.Internal != static_cast<ULONG_PTR>(STATUS_PENDING);
+}
+
 bool IsInterfacePath(const std::string& path) {
   return path.compare(0, sizeof kInterfacePrefix - 1, kInterfacePrefix) == 0;
 }
@@ -77,6 +84,9 @@ struct HidPipeServer::Connection {
   std::vector<uint8_t> message;  // a message longer than one chunk, so far
   std::deque<std::vector<uint8_t>> ring;
   size_t ringLimit = HIDSIM_DEFAULT_INPUT_BUFFERS;
+  // A handle whose whole ring filled while its oldest report was on offer is not reading: its
+  // offer is made again only after a poll period, not after every report that arrives.
+  ULONGLONG quietUntil = 0;
 
   Connection() {
     connect.hEvent = NewEvent();
@@ -229,19 +239,21 @@ void HidPipeServer::Run() {
     const DWORD wait =
         WaitForMultipleObjects(count, handles.data(), FALSE, poll ? kPollMs : INFINITE);
     if (wait == WAIT_OBJECT_0) break;
+    // An operation's event says only that some operation ended. It is cleared before the
+    // records are read: one that ends meanwhile sets it again and wakes the next wait.
+    if (wait > WAIT_OBJECT_0 + 1 && wait < WAIT_OBJECT_0 + count)
+      ResetEvent(handles[wait - WAIT_OBJECT_0]);
 
     for (size_t i = 0; i < listeners_.size();) {
-      if (WaitForSingleObject(listeners_[i]->connect.hEvent, 0) == WAIT_OBJECT_0)
+      if (!listeners_[i]->connecting || Over(listeners_[i]->connect))
         Accept(i);
       else
         ++i;
     }
     ApplyStall();
     for (auto& connection : connections_) {
-      if (connection->offering && WaitForSingleObject(connection->write.hEvent, 0) == WAIT_OBJECT_0)
-        FinishOffer(*connection);
-      if (connection->reading && WaitForSingleObject(connection->read.hEvent, 0) == WAIT_OBJECT_0)
-        FinishRead(*connection);
+      if (connection->offering && Over(connection->write)) FinishOffer(*connection);
+      if (connection->reading && Over(connection->read)) FinishRead(*connection);
       if (stalled_ && !connection->closed) PollStalled(*connection);
     }
     for (size_t i = connections_.size(); i-- > 0;) {
@@ -252,8 +264,10 @@ void HidPipeServer::Run() {
     while (listeners_.size() < kListeners && Listen()) {
     }
     TakeInput();
+    const ULONGLONG now = GetTickCount64();
     for (auto& connection : connections_)
-      if (!connection->offering && !connection->ring.empty()) Offer(*connection);
+      if (!connection->offering && !connection->ring.empty() && now >= connection->quietUntil)
+        Offer(*connection);
   }
 }
 
@@ -274,8 +288,7 @@ void HidPipeServer::Accept(size_t listener) {
 }
 
 void HidPipeServer::StartRead(Connection& connection) {
-  ResetEvent(connection.read.hEvent);
-  connection.reading = true;
+  connection.reading = true;  // ReadFile clears the record's event
   if (!ReadFile(connection.pipe, connection.chunk, sizeof connection.chunk, nullptr,
                 &connection.read)) {
     const DWORD error = GetLastError();
@@ -409,18 +422,20 @@ void HidPipeServer::Push(Connection& connection, const std::vector<uint8_t>& rep
 void HidPipeServer::DropOldest(Connection& connection) {
   // The oldest report may be on offer: it is withdrawn first, unless the handle has just
   // read it.
-  if (connection.offering && WithdrawOffer(connection)) {
-    connection.ring.pop_front();
-    ++delivered_;
-    return;
+  if (connection.offering) {
+    if (WithdrawOffer(connection)) {
+      connection.ring.pop_front();
+      ++delivered_;
+      return;
+    }
+    connection.quietUntil = GetTickCount64() + kPollMs;
   }
   connection.ring.pop_front();
   ++dropped_;
 }
 
 void HidPipeServer::Offer(Connection& connection) {
-  ResetEvent(connection.write.hEvent);
-  connection.offering = true;
+  connection.offering = true;  // WriteFile clears the record's event
   const std::vector<uint8_t>& report = connection.ring.front();
   if (!WriteFile(connection.pipe, report.data(), static_cast<DWORD>(report.size()), nullptr,
                  &connection.write) &&

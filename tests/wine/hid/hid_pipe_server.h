@@ -9,7 +9,9 @@
 //   open connection: 32 reports unless HidD_SetNumInputBuffers set another number (2 to 512)
 //   on that handle; a full ring drops its oldest report. Each ring's oldest report is offered
 //   to its handle as a pending write with out-buffer 0, which completes only when the handle
-//   reads it. Reports produced while no handle is open are lost.
+//   reads it. Reports produced while no handle is open are lost. A handle whose ring overflowed
+//   while it did not read is offered its oldest report again only after a poll period (10 ms),
+//   so that a handle that never reads (the driver's write handle) costs the server little.
 // - An interface path (\\?\hid#...#{guid}, see InterfacePath) gets a DOS device name that
 //   leads to the pipe \\.\pipe\hid#...: the driver opens a path of the form Windows lists.
 //   Any other path (\\.\pipe\NAME) is the pipe itself.
@@ -73,6 +75,11 @@ class HidPipeServer {
   // Returns once the device has stopped (or resumed) taking output reports. A plugged-in
   // device (Start, Replug) takes them.
   void StallOutput(bool stalled);
+  // The device has input waiting: it is looked for at once instead of at the next poll. Only
+  // while the server runs (between Start and Stop).
+  void InputWaiting() {
+    if (wake_ != nullptr) SetEvent(wake_);
+  }
   // Input buffers of a handle until HidD_SetNumInputBuffers sets another number; before Start.
   // Behind Wine's own HID class stack the one handle is the test minidriver's, which passes
   // every report on to the class driver: that handle must keep them all (kCarrierBuffers).
