@@ -35,8 +35,10 @@ constexpr uint32_t kPollIntervalMs = 100;
 // A waiting caller wakes at least this often to look again; there is no overall limit.
 constexpr DWORD kCommandWaitRoundMs = 5000;
 // Per wake at most; what is left waits for the next pass through the loop, which follows at
-// once.
-constexpr int kCommandsPerWake = 32;
+// once. A streamed write costs the thread about a microsecond, a pass through the loop two
+// calls into the system (under Wine, to its server) and more: 256 commands drain the 1000 a
+// host can queue in four passes, and keep input and the tick waiting well under a millisecond.
+constexpr int kCommandsPerWake = 256;
 constexpr int kMessagesPerWake = 64;
 constexpr size_t kMaxInputEvents = 4;
 
