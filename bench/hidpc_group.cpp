@@ -113,6 +113,7 @@ void HidPcGroup::UnplugReplugThenClose(HidPcSetup& setup) {
   const size_t mark = bench_.host.keys.size();
   const int64_t pressed = QpcNow();
   setup.display.PressRoutingKey(7);
+  setup.pc.display().InputWaiting();
   const auto keyArrived = [&] {
     for (size_t i = mark; i < bench_.host.keys.size(); ++i)
       if (bench_.host.keys[i].name == "Routing") return bench_.host.keys[i].at;

@@ -38,6 +38,7 @@ void HidPcGroup::KeyBursts() {
       record.pressed.push_back({QpcNs(QpcNow()), i});
       setup.display.PressRoutingKey(static_cast<uint8_t>(i));
     }
+    setup.pc.display().InputWaiting();
     const int64_t start = QpcNow();
     int64_t nextWrite = start;
     const int64_t step = static_cast<int64_t>(QpcFrequency() / 5);
