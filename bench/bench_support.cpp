@@ -4,6 +4,7 @@
 #include <psapi.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <fstream>
@@ -99,7 +100,11 @@ double LoadAverage() {
   return load;
 }
 
-double StolenCpuShare::Sample() {
+namespace {
+
+// Milliseconds of processor time stolen from this machine since it started, over all its
+// processors; -1 where unknown.
+double StolenMs() {
   std::ifstream in("Z:\\proc\\stat");
   std::string cpu;
   double ticks[8] = {};
@@ -109,13 +114,51 @@ double StolenCpuShare::Sample() {
   return ticks[7] * 10;  // USER_HZ is 100 on Linux
 }
 
-double StolenCpuShare::Percent() const {
+}  // namespace
+
+StealWatch::StealWatch() : stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)) {
+  if (stop_ != nullptr && StolenMs() >= 0)
+    thread_ = CreateThread(nullptr, 0, &StealWatch::Run, this, 0, nullptr);
+}
+
+StealWatch::~StealWatch() {
+  Stop();
+  if (stop_ != nullptr) CloseHandle(stop_);
+}
+
+void StealWatch::Stop() {
+  if (thread_ == nullptr) return;
+  SetEvent(stop_);
+  WaitForSingleObject(thread_, INFINITE);
+  CloseHandle(thread_);
+  thread_ = nullptr;
+}
+
+DWORD WINAPI StealWatch::Run(void* self) {
+  auto* watch = static_cast<StealWatch*>(self);
   SYSTEM_INFO info;
   GetSystemInfo(&info);
-  const double now = Sample();
-  const double wall = QpcMs(QpcNow() - start_);
-  if (stolen_ < 0 || now < 0 || wall <= 0 || info.dwNumberOfProcessors == 0) return -1;
-  return 100 * (now - stolen_) / (wall * info.dwNumberOfProcessors);
+  const double processors = info.dwNumberOfProcessors > 0 ? info.dwNumberOfProcessors : 1;
+  constexpr size_t kWindow = 5;  // samples 100 ms apart: half a second
+  struct Sample {
+    int64_t at;
+    double stolen;
+  };
+  std::vector<Sample> samples;
+  const auto share = [&](const Sample& from, const Sample& to) {
+    const double wall = QpcMs(to.at - from.at);
+    return wall > 0 ? 100 * (to.stolen - from.stolen) / (wall * processors) : 0;
+  };
+  do {
+    samples.push_back({QpcNow(), StolenMs()});
+    if (samples.size() > kWindow)
+      watch->peak_ =
+          std::max(watch->peak_, share(samples[samples.size() - 1 - kWindow], samples.back()));
+  } while (WaitForSingleObject(watch->stop_, 100) == WAIT_TIMEOUT);
+  samples.push_back({QpcNow(), StolenMs()});
+  watch->average_ = share(samples.front(), samples.back());
+  if (watch->peak_ < 0) watch->peak_ = watch->average_;
+  return 0;
 }
 
 std::vector<DWORD> ThreadIds() {

@@ -49,18 +49,26 @@ uint32_t NextRandom(uint32_t& state);
 // ---- the process ------------------------------------------------------------------------------
 
 double LoadAverage();
-// The share of the machine's processor time that its hypervisor gave to others since this
-// was made, in % (Linux's steal time, read through Wine's drive Z:); -1 where unknown. A
-// stall of the whole machine shows here, not in any thread's CPU time.
-class StolenCpuShare {
+// The share of the machine's processor time that its hypervisor gave to others (Linux's steal
+// time, read through Wine's drive Z:), from construction to Stop: on average, and at its peak
+// over any half second (sampled every 100 ms on a thread of its own). A stall of the whole
+// machine shows here, not in any thread's CPU time. Both are -1 where unknown.
+class StealWatch {
  public:
-  StolenCpuShare() : start_(QpcNow()), stolen_(Sample()) {}
-  double Percent() const;
+  StealWatch();
+  ~StealWatch();
+  StealWatch(const StealWatch&) = delete;
+  StealWatch& operator=(const StealWatch&) = delete;
+  void Stop();
+  double averagePercent() const { return average_; }
+  double peakPercent() const { return peak_; }
 
  private:
-  static double Sample();
-  int64_t start_;
-  double stolen_;
+  HANDLE stop_;
+  HANDLE thread_ = nullptr;
+  double average_ = -1;
+  double peak_ = -1;
+  static DWORD WINAPI Run(void* self);
 };
 std::vector<DWORD> ThreadIds();
 // The driver's worker thread: a thread started since before was taken, at above-normal

@@ -74,10 +74,14 @@ void HidGroup::BackToBack() {
     const size_t keyMark = bench_.host.keys.size();
     StreamRecord record;
     endpoint_.StartRecording();
+    StealWatch steal;
     BackToBackRun run = WriteBackToBack(
         driver_, worker_, seconds, kBackToBackBase * static_cast<uint32_t>(i + 1),
         [this](int n) { return PressKey(n); }, &record);
     CatchUp(keyMark, record.writes.back().index, bench_.n(30000, 15000), &record);
+    steal.Stop();
+    run.stolenCpu = steal.averagePercent();
+    run.stolenPeak = steal.peakPercent();
     display_.ClearRecords();
     run.result = AnalyseStream(record);
     results.push_back(run);

@@ -66,7 +66,6 @@ BackToBackRun WriteBackToBack(IBrailleDriver* driver, HANDLE worker, double seco
   StreamRecord::Write last;
   const double worker0 = worker != nullptr ? ThreadCpuMs(worker) : -1;
   const double process0 = ProcessCpuMs();
-  const StolenCpuShare stolen;
   const int64_t start = QpcNow();
   const int64_t end = start + MsToQpc(seconds * 1000);
   int64_t nextDispatch = 0;
@@ -94,7 +93,6 @@ BackToBackRun WriteBackToBack(IBrailleDriver* driver, HANDLE worker, double seco
   run.seconds = wall / 1000;
   if (worker0 >= 0) run.workerCpu = 100 * (ThreadCpuMs(worker) - worker0) / wall;
   run.processCpu = 100 * (ProcessCpuMs() - process0) / wall;
-  run.stolenCpu = stolen.Percent();
   if (record->writes.empty() || record->writes.back().index != last.index)
     record->writes.push_back(last);
   stop = true;

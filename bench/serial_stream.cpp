@@ -72,6 +72,7 @@ void SerialGroup::BackToBack() {
     const size_t keyMark = bench_.host.keys.size();
     StreamRecord record;
     int keys = 0;  // the presser thread's until the writing ended
+    StealWatch steal;
     BackToBackRun run = WriteBackToBack(
         driver_, worker_, seconds, kBackToBackBase * static_cast<uint32_t>(i + 1),
         [&](int n) {
@@ -81,6 +82,9 @@ void SerialGroup::BackToBack() {
         },
         &record);
     CatchUp(mark, keyMark, keys, record.writes.back().index, bench_.n(30000, 15000), &record);
+    steal.Stop();
+    run.stolenCpu = steal.averagePercent();
+    run.stolenPeak = steal.peakPercent();
     run.result = AnalyseStream(record);
     results.push_back(run);
   }

@@ -144,7 +144,9 @@ void AddBackToBackFigures(Report& report, const std::string& link,
         Format("%.0f/%.0f/%.0f", Quantile(r.keyDelaysMs, 1.0), r.longestFrameGapMs, r.lastShownMs) +
         Format(" (CPU %.0f/%.0f, %.0fk accepted/s", run.workerCpu, run.processCpu,
                run.seconds > 0 ? run.accepted / run.seconds / 1000 : 0) +
-        (run.stolenCpu >= 0 ? Format(", %.0f %% stolen)", run.stolenCpu) : ")");
+        (run.stolenCpu >= 0
+             ? Format(", %.0f %% stolen, %.0f %% at the peak)", run.stolenCpu, run.stolenPeak)
+             : ")");
   }
   const int count = static_cast<int>(runs.size());
   const std::string name = "back-to-back writes, " + link + ": ";
@@ -161,8 +163,9 @@ void AddBackToBackFigures(Report& report, const std::string& link,
   r.samples = count;
   r.note = shared +
            "; per run, latest key / longest gap / last write shown, ms (CPU of the worker "
-           "thread / of the process, % of a core, writes accepted, and the machine's "
-           "processor time its hypervisor took, while writing): " +
+           "thread / of the process, % of a core, and writes accepted, while writing; the "
+           "machine's processor time its hypervisor took until the display caught up, on "
+           "average and over the worst half second): " +
            perRun;
   report.Add(r);
 

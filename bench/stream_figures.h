@@ -66,7 +66,10 @@ struct BackToBackRun {
   // whole process (the host's loop included).
   double workerCpu = -1;
   double processCpu = 0;
-  double stolenCpu = -1;  // of the machine, by its hypervisor (StolenCpuShare); -1 unknown
+  // Of the machine's processor time, in %, taken by its hypervisor from the first write until
+  // the display caught up (StealWatch): on average and over its worst half second.
+  double stolenCpu = -1;
+  double stolenPeak = -1;
 };
 // The rows of the host writing back to back, over all runs.
 void AddBackToBackFigures(Report& report, const std::string& link,
