@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <deque>
+#include <utility>
 
 #include "fake/hidsim_control.h"
 
@@ -223,14 +224,36 @@ bool HidPipeServer::Listen() {
 }
 
 void HidPipeServer::Run() {
+  enum class Operation { Connect, Read, Offer };
   std::vector<HANDLE> handles;
+  std::vector<std::pair<Connection*, Operation>> operations;  // of handles[2] on
+  // Whether the operation behind an event is running and has ended, so that this pass
+  // handles it.
+  const auto ended = [](const std::pair<Connection*, Operation>& operation) {
+    const Connection& c = *operation.first;
+    switch (operation.second) {
+      case Operation::Connect:
+        return !c.connecting || Over(c.connect);
+      case Operation::Read:
+        return c.reading && Over(c.read);
+      case Operation::Offer:
+        return c.offering && Over(c.write);
+    }
+    return false;
+  };
   for (;;) {
     // Stop, wake, then every listener's connect, every connection's read and every offer.
     handles.assign({stop_, wake_});
-    for (auto& listener : listeners_) handles.push_back(listener->connect.hEvent);
+    operations.clear();
+    for (auto& listener : listeners_) {
+      handles.push_back(listener->connect.hEvent);
+      operations.push_back({listener.get(), Operation::Connect});
+    }
     for (auto& connection : connections_) {
       handles.push_back(connection->read.hEvent);
+      operations.push_back({connection.get(), Operation::Read});
       handles.push_back(connection->write.hEvent);
+      operations.push_back({connection.get(), Operation::Offer});
     }
     const DWORD count = static_cast<DWORD>(std::min<size_t>(handles.size(), MAXIMUM_WAIT_OBJECTS));
     // Without input to look for, a stall to watch or events beyond the wait's limit, nothing
@@ -239,9 +262,12 @@ void HidPipeServer::Run() {
     const DWORD wait =
         WaitForMultipleObjects(count, handles.data(), FALSE, poll ? kPollMs : INFINITE);
     if (wait == WAIT_OBJECT_0) break;
-    // An operation's event says only that some operation ended. It is cleared before the
-    // records are read: one that ends meanwhile sets it again and wakes the next wait.
-    if (wait > WAIT_OBJECT_0 + 1 && wait < WAIT_OBJECT_0 + count)
+    // An event that woke the wait for an operation this pass handles is cleared by starting
+    // the next one (ReadFile, WriteFile and ConnectNamedPipe do) or by its handler. One left
+    // over from an operation an earlier pass handled is cleared here, before the records are
+    // read: an operation that ends meanwhile sets it again and wakes the next wait.
+    if (wait > WAIT_OBJECT_0 + 1 && wait < WAIT_OBJECT_0 + count &&
+        !ended(operations[wait - WAIT_OBJECT_0 - 2]))
       ResetEvent(handles[wait - WAIT_OBJECT_0]);
 
     for (size_t i = 0; i < listeners_.size();) {
