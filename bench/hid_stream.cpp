@@ -79,9 +79,7 @@ void HidGroup::BackToBack() {
         driver_, worker_, seconds, kBackToBackBase * static_cast<uint32_t>(i + 1),
         [this](int n) { return PressKey(n); }, &record);
     CatchUp(keyMark, record.writes.back().index, bench_.n(30000, 15000), &record);
-    steal.Stop();
-    run.stolenCpu = steal.averagePercent();
-    run.stolenPeak = steal.peakPercent();
+    run.KeepSteal(steal);
     display_.ClearRecords();
     run.result = AnalyseStream(record);
     results.push_back(run);

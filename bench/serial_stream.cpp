@@ -82,9 +82,7 @@ void SerialGroup::BackToBack() {
         },
         &record);
     CatchUp(mark, keyMark, keys, record.writes.back().index, bench_.n(30000, 15000), &record);
-    steal.Stop();
-    run.stolenCpu = steal.averagePercent();
-    run.stolenPeak = steal.peakPercent();
+    run.KeepSteal(steal);
     run.result = AnalyseStream(record);
     results.push_back(run);
   }

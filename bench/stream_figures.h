@@ -70,6 +70,12 @@ struct BackToBackRun {
   // the display caught up (StealWatch): on average and over its worst half second.
   double stolenCpu = -1;
   double stolenPeak = -1;
+  // Stops watch and keeps what it saw.
+  void KeepSteal(StealWatch& watch) {
+    watch.Stop();
+    stolenCpu = watch.averagePercent();
+    stolenPeak = watch.peakPercent();
+  }
 };
 // The rows of the host writing back to back, over all runs.
 void AddBackToBackFigures(Report& report, const std::string& link,

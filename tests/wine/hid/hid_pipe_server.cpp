@@ -89,6 +89,11 @@ struct HidPipeServer::Connection {
   // offer is made again only after a poll period, not after every report that arrives.
   ULONGLONG quietUntil = 0;
 
+  // Whether an operation is running and has ended, so that this pass of the server handles it.
+  bool ConnectEnded() const { return !connecting || Over(connect); }
+  bool ReadEnded() const { return reading && Over(read); }
+  bool OfferEnded() const { return offering && Over(write); }
+
   Connection() {
     connect.hEvent = NewEvent();
     read.hEvent = NewEvent();
@@ -227,17 +232,15 @@ void HidPipeServer::Run() {
   enum class Operation { Connect, Read, Offer };
   std::vector<HANDLE> handles;
   std::vector<std::pair<Connection*, Operation>> operations;  // of handles[2] on
-  // Whether the operation behind an event is running and has ended, so that this pass
-  // handles it.
   const auto ended = [](const std::pair<Connection*, Operation>& operation) {
     const Connection& c = *operation.first;
     switch (operation.second) {
       case Operation::Connect:
-        return !c.connecting || Over(c.connect);
+        return c.ConnectEnded();
       case Operation::Read:
-        return c.reading && Over(c.read);
+        return c.ReadEnded();
       case Operation::Offer:
-        return c.offering && Over(c.write);
+        return c.OfferEnded();
     }
     return false;
   };
@@ -271,15 +274,15 @@ void HidPipeServer::Run() {
       ResetEvent(handles[wait - WAIT_OBJECT_0]);
 
     for (size_t i = 0; i < listeners_.size();) {
-      if (!listeners_[i]->connecting || Over(listeners_[i]->connect))
+      if (listeners_[i]->ConnectEnded())
         Accept(i);
       else
         ++i;
     }
     ApplyStall();
     for (auto& connection : connections_) {
-      if (connection->offering && Over(connection->write)) FinishOffer(*connection);
-      if (connection->reading && Over(connection->read)) FinishRead(*connection);
+      if (connection->OfferEnded()) FinishOffer(*connection);
+      if (connection->ReadEnded()) FinishRead(*connection);
       if (stalled_ && !connection->closed) PollStalled(*connection);
     }
     for (size_t i = connections_.size(); i-- > 0;) {
