@@ -16,7 +16,6 @@
 #include "fuzz/fuzz_clock.h"
 #include "fuzz/fuzz_support.h"
 #include "hid/hid_reports.h"
-#include "sim/driver_control_recorder.h"
 #include "sim/hid_display.h"
 #include "sim/hid_sim_bus.h"
 #include "sim/memory_share_section.h"
@@ -48,9 +47,8 @@ struct Harness {
   fuzz::NullKeyInjector keys;
   SharedState shared;
   fuzz::CountingHost host;
-  sim::DriverControlRecorder control{shared};
   Platform platform{clock, hidBus, serialPorts, share, keys};
-  DeviceCore core{platform, shared, host, control};
+  DeviceCore core{platform, shared, host};
   int connectBudget = kConnectBudget;
   int tickBudget = kTickBudget;
 
@@ -62,13 +60,11 @@ struct Harness {
   void Connect(const char* name) {
     connectBudget -= SilentDisplays() ? 4 : 1;
     if (core.Connect(name) == 1) shared.suspended = 0;
-    control.RunQueued(core);
   }
   void Resume() {
     connectBudget -= SilentDisplays() ? 4 : 1;
     shared.suspended = 0;
     core.Suspend(0);
-    control.RunQueued(core);
   }
 };
 
@@ -106,7 +102,6 @@ void Tick(Harness& h) {
     // on.
     Check(late || h.hidDisplay.acksTaken() != acks || h.hidBus.stats(h.hidIndex).closes != closes);
   }
-  h.control.RunQueued(h.core);
   CheckState(h);
 }
 
@@ -287,7 +282,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         break;
       case 1:  // the host closes: disconnect, then the worker thread ends
         h.core.Disconnect();
-        h.control.RunQueued(h.core);
         if (op & 0x10) {
           h.core.Shutdown();
           Check(h.hidBus.openHandles() == 0);
@@ -309,7 +303,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (h.shared.suspended.load() == 0) {
           h.shared.suspended = 1;
           h.core.Suspend(1);
-          h.control.RunQueued(h.core);
         } else if (h.connectBudget > 0) {
           h.Resume();
         }
@@ -361,7 +354,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   h.connectBudget = 1;
   h.tickBudget = kSettleTicks + kShowTicks;
   h.core.Disconnect();
-  h.control.RunQueued(h.core);
   h.Connect("com3");
   Check(h.shared.suspended.load() == 0);
   Check(h.core.linkKind() != LinkKind::None);

@@ -12,7 +12,6 @@
 #include "fuzz/fuzz_clock.h"
 #include "fuzz/fuzz_support.h"
 #include "hid/hid_reports.h"
-#include "sim/driver_control_recorder.h"
 #include "sim/hid_display.h"
 #include "sim/hid_sim_bus.h"
 #include "sim/memory_share_section.h"
@@ -37,9 +36,8 @@ struct Harness {
   fuzz::NullKeyInjector keys;
   SharedState shared;
   fuzz::CountingHost host;
-  sim::DriverControlRecorder control{shared};
   Platform platform{clock, hidBus, serialPorts, share, keys};
-  DeviceCore core{platform, shared, host, control};
+  DeviceCore core{platform, shared, host};
 
   // What the display side has seen so far.
   struct Traffic {
@@ -75,7 +73,6 @@ void Tick(Harness& h) {
 
   h.clock.Advance(100);
   h.core.PollTick();
-  h.control.RunQueued(h.core);
 
   // Nothing beyond the three words is ever written.
   Check(std::memcmp(before + 12, h.share.block + 12, sizeof before - 12) == 0);
@@ -206,7 +203,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                               : sim::CellsAckPolicy::kAll);
         break;
     }
-    h.control.RunQueued(h.core);
     if (!ticked && released && h.core.portSharing().portReleased()) {
       Check(!h.serialPorts.portOpen());
       // Host writes may still reach a HID display, which the block does not lend out.

@@ -19,8 +19,15 @@ void CellOutput::SendAllCells(const uint8_t* dots, int32_t count) {
 }
 
 void CellOutput::SendBlankCells() {
-  static constexpr uint8_t kBlank[kBlankCellCount] = {};
   Transmit(kBlank);
+}
+
+void CellOutput::SendClosingBlank() {
+  if (flags_.Hid()) {
+    Transmit(kBlank);
+  } else {
+    serial_.SendClosingFrame(kBlank, kSerialCellCount);
+  }
 }
 
 void CellOutput::ResendCells() {

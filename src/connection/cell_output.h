@@ -33,6 +33,10 @@ class CellOutput {
   void SendAllCells(const uint8_t* dots, int32_t count);
   // CMD_CLEAR: sends an all-blank display; the buffer keeps its contents.
   void SendBlankCells();
+  // The blank a link gets before it closes: sent at once on the active link, also while the
+  // driver is suspended (the host's suspend is what closes it). The caller has made sure that
+  // no frame is in flight or waiting.
+  void SendClosingBlank();
   // Sends the buffer unchanged (after a HID reconnect). Only the links' own guards apply.
   void ResendCells();
 
@@ -45,6 +49,8 @@ class CellOutput {
   // that follows when the display is found.
   void StoreAndSend(int32_t first, const uint8_t* dots, int32_t count);
   void Transmit(const uint8_t* cells);
+
+  static constexpr uint8_t kBlank[kBlankCellCount] = {};
 
   HidLink& hid_;
   SerialLink& serial_;

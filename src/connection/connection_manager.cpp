@@ -1,5 +1,7 @@
 #include "connection/connection_manager.h"
 
+#include <algorithm>
+
 #include "core/io_failure.h"
 
 namespace zol {
@@ -15,20 +17,21 @@ constexpr uint32_t kOneSecondMs = 1000;
 constexpr uint32_t kRelapseMs = 5000;
 // Recovery attempts while the port was still held by the cooperating program.
 constexpr uint32_t kFastRecoveryIntervalMs = 100;
+// While letting go, the display's input is looked at this often for the acknowledgement.
+constexpr uint32_t kBlankPollMs = 2;
 
 }  // namespace
 
 ConnectionManager::ConnectionManager(Clock& clock, SharedState& shared, FrameAck& ack,
                                      LinkFlags& flags, HidLink& hid, SerialLink& serial,
-                                     CellOutput& cells, DriverControl& control)
+                                     CellOutput& cells)
     : clock_(clock),
       shared_(shared),
       ack_(ack),
       flags_(flags),
       hid_(hid),
       serial_(serial),
-      cells_(cells),
-      control_(control) {}
+      cells_(cells) {}
 
 int ConnectionManager::Connect(const char* name) {
   flags_ = LinkFlags{};
@@ -49,6 +52,8 @@ int ConnectionManager::Connect(const char* name) {
 
 int ConnectionManager::Resume() {
   const int connected = Connect(portName_);
+  // The display was left blank when the link was suspended; it shows the contents again.
+  if (connected) cells_.ResendCells();
   RecoverIfSerialSession(connected);
   return connected;
 }
@@ -59,6 +64,8 @@ void ConnectionManager::ReclaimPort() {
   int32_t own = SharedState::kSuspendedByDriver;
   shared_.suspended.compare_exchange_strong(own, 0);
   const int connected = Connect(portName_);
+  // The display was left blank when it was lent out; it shows the contents again.
+  if (connected) cells_.ResendCells();
   if (!connected && serialSession_ && shared_.suspended.load() == 0) {
     const bool stillHeld = serial_.lastOpenError() == error_code::kAccessDenied;
     LoseSerialDisplay(stillHeld ? kReclaimRetryMs : 0);
@@ -105,10 +112,7 @@ int ConnectionManager::ConnectHid(int kind) {
 }
 
 int ConnectionManager::ConnectSerial() {
-  if (!serial_.OpenSerialPort(portName_)) {
-    Disconnect();
-    return 0;
-  }
+  if (!serial_.OpenSerialPort(portName_)) return 0;
   // A new port starts without the time-outs of an earlier one: after the driver suspended
   // itself on repeated time-outs the count still blocks every send, the identify request
   // included, and SetSuspended(0) could never reconnect.
@@ -117,7 +121,8 @@ int ConnectionManager::ConnectSerial() {
   const int identified = serial_.SerialHandshake(portName_);
   connecting_ = 0;
   if (!identified) {
-    Disconnect();
+    // No display answered: nothing to blank.
+    serial_.ClosePort();
     return 0;
   }
   serialSession_ = true;
@@ -125,16 +130,61 @@ int ConnectionManager::ConnectSerial() {
 }
 
 void ConnectionManager::Disconnect() {
+  const uint32_t start = clock_.Now();
+  BlankOutcome outcome = BlankOutcome::kNoLink;
+  if (DisplayAnswering()) {
+    outcome = BlankDisplay();
+  } else if (hid_.DeviceOpen() || serial_.PortOpen()) {
+    outcome = BlankOutcome::kLinkLost;
+  }
   EndRecovery();
   hidSearch_ = HidSearch{};
+  CloseAll();
+  // Nothing of the closed link awaits an acknowledgement or waits to be sent.
+  ack_.ackPending = 0;
+  hid_.DropQueue();
+  serial_.DropDeferredFrame();
+  lastBlank_ = BlankRecord{lastBlank_.count + 1, outcome, clock_.Now() - start};
+}
+
+bool ConnectionManager::DisplayAnswering() {
   if (flags_.Hid()) {
-    if (hid_.DeviceOpen()) {
-      control_.PostClear();
-      hid_.CloseDevice();
+    if (!hid_.DeviceOpen() || hid_.DeviceLost()) return false;
+    // The poll tick would take the display as lost at its next look.
+    return ack_.ackPending == 0 || clock_.Now() - ack_.lastFrameTick <= kHidAckTimeoutMs;
+  }
+  return serial_.PortOpen() && !serial_.PortFailed() && !recovery_.active &&
+         serial_.serialRetryCount() < kSerialTimeoutsBeforeSuspend;
+}
+
+ConnectionManager::BlankOutcome ConnectionManager::BlankDisplay() {
+  const uint32_t start = clock_.Now();
+  hid_.DropQueue();
+  serial_.DropDeferredFrame();
+  // A frame in flight is given part of the time; the blank then goes out whether or not it
+  // was acknowledged.
+  AwaitAcknowledgement(start + kBlankInFlightMs);
+  ack_.ackPending = 0;
+  cells_.SendClosingBlank();
+  return AwaitAcknowledgement(start + kBlankLimitMs) ? BlankOutcome::kAcknowledged
+                                                     : BlankOutcome::kUnacknowledged;
+}
+
+bool ConnectionManager::AwaitAcknowledgement(uint32_t deadline) {
+  const bool hid = flags_.Hid();
+  for (;;) {
+    if (ack_.ackPending == 0) return true;
+    if (hid ? hid_.DeviceLost() : serial_.PortFailed()) return false;
+    if (Reached(clock_.Now(), deadline)) return false;
+    // Keys pressed meanwhile are taken as always.
+    if (hid) {
+      hid_.ServiceInput();
+    } else {
+      serial_.ReadAndDispatch(SerialLink::kBytesPerWake);
     }
-  } else if (serial_.PortOpen()) {
-    control_.PostClear();
-    serial_.ClosePort();
+    if (ack_.ackPending == 0) return true;
+    const uint32_t left = MsUntil(clock_.Now(), deadline);
+    if (left != 0) clock_.Sleep(std::min(kBlankPollMs, left));
   }
 }
 

@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "connection/cell_output.h"
-#include "connection/driver_control.h"
 #include "connection/link_flags.h"
 #include "connection/port_sharing.h"
 #include "core/clock.h"
@@ -42,6 +41,12 @@ namespace zol {
 // of a serial session that failed (the host's resume, or the port's return from the
 // cooperating program); when the port was still held by that program, attempts come every
 // tick for the first 5 s.
+//
+// Letting go. A link the host closes or suspends, or lends to a cooperating program, is left
+// blank: the frames that wait are dropped, one all-blank frame (status cells too) goes out
+// and its acknowledgement is awaited, at most 500 ms in all, before the device or port closes.
+// A display already lost (a failed read or write, an overdue acknowledgement, a serial display
+// being recovered) costs no wait. The cell buffer keeps its contents for a resume.
 class ConnectionManager : public PortUser {
  public:
   static constexpr uint16_t kSettleMs = 1000;
@@ -52,9 +57,26 @@ class ConnectionManager : public PortUser {
   static constexpr uint32_t kSerialRecoveryIntervalMs = 2000;
   static constexpr uint32_t kReclaimRetryMs = 5000;
   static constexpr size_t kPortNameSize = 128;
+  // Letting go: the whole wait for the blank frame, and the part of it that a frame still in
+  // flight may take before the blank goes out regardless.
+  static constexpr uint32_t kBlankLimitMs = 500;
+  static constexpr uint32_t kBlankInFlightMs = 250;
+
+  // What the last Disconnect did to the display before the link closed.
+  enum class BlankOutcome {
+    kNoLink,          // nothing was open
+    kLinkLost,        // the display was already gone: closed without a wait
+    kAcknowledged,    // the blank frame was acknowledged
+    kUnacknowledged,  // sent, but no acknowledgement within the limit (or the link failed)
+  };
+  struct BlankRecord {
+    uint32_t count = 0;  // Disconnects so far
+    BlankOutcome outcome = BlankOutcome::kNoLink;
+    uint32_t elapsedMs = 0;
+  };
 
   ConnectionManager(Clock& clock, SharedState& shared, FrameAck& ack, LinkFlags& flags,
-                    HidLink& hid, SerialLink& serial, CellOutput& cells, DriverControl& control);
+                    HidLink& hid, SerialLink& serial, CellOutput& cells);
 
   // Stores name (cut to 127 characters; null counts as empty) upper-cased (a-z only, whatever
   // the locale) as the port name, waits 1000 ms, then connects: HID when a display is present
@@ -67,9 +89,9 @@ class ConnectionManager : public PortUser {
   // Connect with the stored port name after the host's resume; a serial session that fails
   // to reconnect recovers by itself.
   int Resume();
-  // Closes the link and ends a recovery. A HID device that was open, or a serial port, first
-  // gets a clear queued behind the running command. The HID model flags stay set, so the poll
-  // tick can find the same model again.
+  // Closes the link and ends a recovery, leaving a display that still answers blank (see
+  // "Letting go" above). The HID model flags stay set, so the poll tick can find the same
+  // model again.
   void Disconnect();
   // Closes every device handle and the port without queuing anything (worker thread ending).
   void CloseAll();
@@ -88,10 +110,14 @@ class ConnectionManager : public PortUser {
   // PortUser.
   void ReleasePort() override { Disconnect(); }
   void ReclaimPort() override;
+  bool HoldsSerialPort() const override { return serialSession_ && !flags_.Hid(); }
 
   const char* portName() const { return portName_; }
   int32_t connecting() const { return connecting_; }
   bool recovering() const { return recovery_.active; }
+  // The last successful connect chose the serial port (and no HID display since).
+  bool serialSession() const { return serialSession_; }
+  const BlankRecord& lastBlank() const { return lastBlank_; }
 
  private:
   struct HidSearch {
@@ -124,6 +150,13 @@ class ConnectionManager : public PortUser {
   void EndRecovery();
   // After a reconnect that failed: a serial session recovers by itself.
   void RecoverIfSerialSession(int connected);
+  // Whether the display of the open link still answers: letting go of it is worth a wait.
+  bool DisplayAnswering();
+  // Sends the blank frame and waits for its acknowledgement; the link stays open.
+  BlankOutcome BlankDisplay();
+  // Takes the display's input until nothing awaits an acknowledgement (true), or the link
+  // fails or deadline passes (false).
+  bool AwaitAcknowledgement(uint32_t deadline);
 
   Clock& clock_;
   SharedState& shared_;
@@ -132,12 +165,12 @@ class ConnectionManager : public PortUser {
   HidLink& hid_;
   SerialLink& serial_;
   CellOutput& cells_;
-  DriverControl& control_;
   char portName_[kPortNameSize] = {};
   int32_t connecting_ = 0;
   bool serialSession_ = false;  // the last successful connect chose the serial port
   HidSearch hidSearch_;
   SerialRecovery recovery_;
+  BlankRecord lastBlank_;
 };
 
 }  // namespace zol

@@ -2,14 +2,13 @@
 
 namespace zol {
 
-DeviceCore::DeviceCore(const Platform& platform, SharedState& shared, HostLink& host,
-                       DriverControl& control)
+DeviceCore::DeviceCore(const Platform& platform, SharedState& shared, HostLink& host)
     : shared_(shared),
       input_(host, platform.keyInjector, platform.clock, shared),
       hid_(platform.hidBus, platform.clock, shared, ack_, input_),
       serial_(platform.serialPorts, platform.clock, shared, ack_, input_),
       cells_(hid_, serial_, flags_, shared),
-      connection_(platform.clock, shared, ack_, flags_, hid_, serial_, cells_, control),
+      connection_(platform.clock, shared, ack_, flags_, hid_, serial_, cells_),
       sharing_(platform.shareSection, serial_, connection_) {}
 
 int DeviceCore::Connect(const char* portName) {
@@ -17,11 +16,13 @@ int DeviceCore::Connect(const char* portName) {
   // A suspension belongs to the session that ended; while it stands the serial link sends
   // nothing, not even the identify request, so a reopened driver could never find the display.
   shared_.suspended = 0;
+  sharing_.EndLoan();
   return connection_.Connect(portName);
 }
 
 void DeviceCore::Disconnect() {
   connection_.Disconnect();
+  sharing_.EndLoan();
   parked_ = true;
 }
 
@@ -68,6 +69,7 @@ size_t DeviceCore::InputEvents(uintptr_t* events, size_t max) {
 void DeviceCore::Shutdown() {
   parked_ = true;
   connection_.CloseAll();
+  sharing_.EndLoan();
   sharing_.Release();
 }
 

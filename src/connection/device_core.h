@@ -5,7 +5,6 @@
 #include "connection/cell_output.h"
 #include "connection/connection_manager.h"
 #include "connection/device_service.h"
-#include "connection/driver_control.h"
 #include "connection/link_flags.h"
 #include "connection/port_sharing.h"
 #include "connection/share_section.h"
@@ -38,10 +37,12 @@ struct Platform {
 // between the two. Disconnect() therefore parks the device side: until the next Connect() or
 // Suspend(0), poll ticks neither search for the display, nor reconnect, nor touch the
 // port-sharing block, so nothing reopens the device behind a closed driver. Suspend(non-zero)
-// disconnects without parking (port sharing goes on, and may take the port back).
+// disconnects without parking (port sharing goes on, and may take the port back). A session
+// runs from Connect() to Disconnect(): a loan of the port to the cooperating program does not
+// outlive it.
 class DeviceCore final : public DeviceService {
  public:
-  DeviceCore(const Platform& platform, SharedState& shared, HostLink& host, DriverControl& control);
+  DeviceCore(const Platform& platform, SharedState& shared, HostLink& host);
   DeviceCore(const DeviceCore&) = delete;
   DeviceCore& operator=(const DeviceCore&) = delete;
 

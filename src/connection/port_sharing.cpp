@@ -22,14 +22,20 @@ int PortSharing::ServicePortSharing() {
   if (view_ == nullptr) return 1;
 
   const int32_t word = ReadWord(kShareWordOffset);
+  const bool serialSession = user_.HoldsSerialPort();
   if (word >= SHARE_RETURN_BASE) {
     WriteWord(kShareWordOffset, word - SHARE_RETURN_BASE);
-    SetPortReleased(0);
+    if (portReleased_ || serialSession) SetPortReleased(0);
     // Dropped for one tick; the section is opened again on the next one if it still exists.
     Release();
     return 1;
   }
   if (portReleased_) return 0;
+  if (!serialSession) {
+    if (word == SHARE_REQUEST_RELEASE) ++refusedRequests_;
+    WriteWord(kShareWordOffset, 0);
+    return 1;
+  }
   if (word == SHARE_REQUEST_RELEASE) {
     SetPortReleased(1);
     WriteWord(kShareIdentify1Offset, serial_.identifyInfo1());

@@ -41,7 +41,7 @@ DeviceService& CBrailleSampleDriver::Device() {
   // (an event and a thread handle) of each thread that passes them until that thread ends. A
   // worker thread ends while the module is loaded; a host thread would outlive the module and
   // leave the record behind, once per load.
-  static DeviceService& device = AttachDeviceSide(DriverParts{shared, hostLink, control});
+  static DeviceService& device = AttachDeviceSide(DriverParts{shared, hostLink});
   return device;
 }
 
@@ -274,10 +274,6 @@ void CBrailleSampleDriver::HostLinkPart::PostKeyEvent(const char* name, int32_t 
 
 void CBrailleSampleDriver::HostLinkPart::DeviceData(const uint8_t* data, int32_t length) {
   if (IBrailleHost* current = driver_.host.load()) current->OnDeviceData(&driver_, data, length);
-}
-
-void CBrailleSampleDriver::ControlPart::PostClear() {
-  driver_.ClearDisplay();
 }
 
 }  // namespace zol

@@ -8,7 +8,7 @@
 //
 // The object's table of virtual operations is the host's 35 slots followed by Reserved35 and
 // Reserved36, nothing else: the object has no other base class and no virtual destructor. What
-// the device side needs of the driver (HostLink, DriverControl) is served by two member objects.
+// the device side needs of the driver (HostLink) is served by a member object.
 #pragma once
 
 #include <windows.h>
@@ -18,7 +18,6 @@
 #include <cstdint>
 
 #include "connection/device_service.h"
-#include "connection/driver_control.h"
 #include "core/shared_state.h"
 #include "driver/command_channel.h"
 #include "driver/command_queue.h"
@@ -125,16 +124,6 @@ class CBrailleSampleDriver : public IBrailleDriver {
     CBrailleSampleDriver& driver_;
   };
 
-  // What the device side asks of the command channel (worker thread).
-  class ControlPart final : public DriverControl {
-   public:
-    explicit ControlPart(CBrailleSampleDriver& driver) : driver_(driver) {}
-    void PostClear() override;
-
-   private:
-    CBrailleSampleDriver& driver_;
-  };
-
   // Life of the worker thread, as far as posting is concerned. Commands are accepted only while
   // it is kRunning.
   enum WorkerState : int32_t { kNoWorker, kStarting, kRunning, kAbandoned, kEnded };
@@ -222,7 +211,6 @@ class CBrailleSampleDriver : public IBrailleDriver {
   std::atomic<int32_t> livePayloads{0};
   std::atomic<uint32_t> workerStartDelayMs{0};
   HostLinkPart hostLink{*this};
-  ControlPart control{*this};
 };
 
 // The driver object of this module, constructed when the module is loaded.

@@ -3,7 +3,6 @@
 #pragma once
 
 #include "connection/device_service.h"
-#include "connection/driver_control.h"
 #include "core/shared_state.h"
 #include "input/host_link.h"
 
@@ -12,7 +11,6 @@ namespace zol {
 struct DriverParts {
   SharedState& shared;
   HostLink& host;
-  DriverControl& control;
 };
 
 // Called once, when the driver object is constructed; the result lives as long as the module.

@@ -17,11 +17,10 @@ DeviceService& AttachDeviceSide(const DriverParts& parts) {
   static win32::Win32Platform windows;
   static win32::Win32TraceFile traceFile;
   if (traceFile.enabled()) {
-    static TracedDeviceSide traced(windows.platform(), parts.shared, parts.host, parts.control,
-                                   traceFile);
+    static TracedDeviceSide traced(windows.platform(), parts.shared, parts.host, traceFile);
     return traced;
   }
-  static DeviceCore device(windows.platform(), parts.shared, parts.host, parts.control);
+  static DeviceCore device(windows.platform(), parts.shared, parts.host);
   return device;
 }
 

@@ -197,6 +197,14 @@ void SerialLink::SendSerialPacket(uint8_t type, uint8_t length, const uint8_t* d
   ack_.lastFrameTick = clock_.Now();
 }
 
+void SerialLink::SendClosingFrame(const uint8_t* cells, uint8_t length) {
+  if (port_ == nullptr || portFailed_ || length > kSerialMaxSentData) return;
+  sentFrame_.type = PKT_CELLS;
+  sentFrame_.totalLength = static_cast<uint8_t>(
+      BuildSerialPacket(PKT_CELLS, length, cells, sentFrame_.bytes, sizeof sentFrame_.bytes));
+  SendStoredFrame();
+}
+
 void SerialLink::SendStoredFrame() {
   WriteToPort(sentFrame_.bytes, sentFrame_.totalLength);
   if (sentFrame_.type == PKT_CELLS) ++ack_.ackPending;

@@ -53,6 +53,9 @@ class SerialLink {
   void HandleSerialByte(uint8_t b);
   // Sends one packet under the sending rules; a data length above 119 is refused.
   void SendSerialPacket(uint8_t type, uint8_t length, const uint8_t* data);
+  // Sends a display frame at once, whatever the suspension and the time-outs counted: the
+  // last frame before the port closes. Nothing is sent without a port or after a failure.
+  void SendClosingFrame(const uint8_t* cells, uint8_t length);
   // Sends the kept-back display frame, if any, and clears it. While a frame still awaits its
   // acknowledgement the kept-back frame stays where it is.
   void SendDeferredFrame();

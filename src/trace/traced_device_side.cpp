@@ -20,7 +20,7 @@ const char* LinkName(LinkKind kind) {
 }  // namespace
 
 TracedDeviceSide::TracedDeviceSide(const Platform& platform, SharedState& shared, HostLink& host,
-                                   DriverControl& control, TraceSink& sink)
+                                   TraceSink& sink)
     : clock_(platform.clock),
       shared_(shared),
       log_(platform.clock, sink),
@@ -29,13 +29,19 @@ TracedDeviceSide::TracedDeviceSide(const Platform& platform, SharedState& shared
       host_(host, log_),
       core_(Platform{platform.clock, hidBus_, serialPorts_, platform.shareSection,
                      platform.keyInjector},
-            shared, host_, control) {}
+            shared, host_) {}
 
 TracedDeviceSide::LinkSnapshot TracedDeviceSide::Snapshot() {
-  return LinkSnapshot{core_.linkKind(),          core_.hid().DeviceOpen(),
-                      core_.serial().PortOpen(), core_.portSharing().portReleased(),
-                      core_.frameAck(),          core_.serial().serialRetryCount(),
-                      hidBus_.closeCount(),      core_.connection().recovering()};
+  return LinkSnapshot{core_.linkKind(),
+                      core_.hid().DeviceOpen(),
+                      core_.serial().PortOpen(),
+                      core_.portSharing().portReleased(),
+                      core_.frameAck(),
+                      core_.serial().serialRetryCount(),
+                      hidBus_.closeCount(),
+                      core_.connection().recovering(),
+                      core_.connection().lastBlank().count,
+                      core_.portSharing().refusedRequests()};
 }
 
 void TracedDeviceSide::ReportLink(const char* event) {
@@ -43,8 +49,28 @@ void TracedDeviceSide::ReportLink(const char* event) {
             shared_.textCellCount.load(), shared_.statusCellCount.load());
 }
 
-void TracedDeviceSide::ReportChanges(const LinkSnapshot& before) {
+void TracedDeviceSide::ReportBlank() {
+  const ConnectionManager::BlankRecord& blank = core_.connection().lastBlank();
+  switch (blank.outcome) {
+    case ConnectionManager::BlankOutcome::kNoLink:
+      break;
+    case ConnectionManager::BlankOutcome::kLinkLost:
+      log_.Line("display not blanked before closing: the link was already lost");
+      break;
+    case ConnectionManager::BlankOutcome::kAcknowledged:
+      log_.Line("display blanked before closing, acknowledged after %u ms", blank.elapsedMs);
+      break;
+    case ConnectionManager::BlankOutcome::kUnacknowledged:
+      log_.Line("blank frame sent before closing, no acknowledgement after %u ms", blank.elapsedMs);
+      break;
+  }
+}
+
+void TracedDeviceSide::ReportChanges(const LinkSnapshot& before, bool lettingGo) {
   const LinkSnapshot after = Snapshot();
+  if (after.blanks != before.blanks) ReportBlank();
+  if (after.refusedRequests != before.refusedRequests)
+    log_.Line("request to release the port answered with 0: the display is not on a serial port");
   if (after.serialRetries > before.serialRetries) {
     log_.Line("serial acknowledgement time-out (%u in a row)%s", after.serialRetries,
               after.serialRetries > 3 ? ": suspending the driver" : "");
@@ -54,7 +80,8 @@ void TracedDeviceSide::ReportChanges(const LinkSnapshot& before) {
   if (before.recovering && !after.recovering && shared_.suspended.load() == 0)
     ReportLink("serial display answered again");
   const bool hidLink = before.kind == LinkKind::Hid40 || before.kind == LinkKind::Hid80;
-  if (hidLink && before.hidOpen && after.hidCloses != before.hidCloses && !after.released) {
+  if (hidLink && before.hidOpen && after.hidCloses != before.hidCloses && !after.released &&
+      !lettingGo) {
     const bool late = before.ack.ackPending != 0 &&
                       static_cast<uint32_t>(clock_.Now() - before.ack.lastFrameTick) > 1000;
     log_.Line(late ? "hid acknowledgement time-out: display lost"
@@ -77,14 +104,22 @@ int TracedDeviceSide::Connect(const char* portName) {
 }
 
 void TracedDeviceSide::Disconnect() {
-  core_.Disconnect();
+  LinkSnapshot before = Snapshot();
   log_.Line("disconnect");
+  core_.Disconnect();
+  if (before.released) {
+    log_.Line("the port's loan to the sharing program ended with the session");
+    before.released = false;
+  }
+  ReportChanges(before, true);
   log_.Flush();
 }
 
 void TracedDeviceSide::Suspend(int32_t flag) {
+  const LinkSnapshot before = Snapshot();
   log_.Line(flag ? "suspend" : "resume");
   core_.Suspend(flag);
+  ReportChanges(before, flag != 0);
   if (!flag) ReportLink("resumed");
   log_.Flush();
 }

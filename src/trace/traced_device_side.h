@@ -14,8 +14,7 @@ namespace zol {
 
 class TracedDeviceSide final : public DeviceService {
  public:
-  TracedDeviceSide(const Platform& platform, SharedState& shared, HostLink& host,
-                   DriverControl& control, TraceSink& sink);
+  TracedDeviceSide(const Platform& platform, SharedState& shared, HostLink& host, TraceSink& sink);
 
   int Connect(const char* portName) override;
   void Disconnect() override;
@@ -42,10 +41,15 @@ class TracedDeviceSide final : public DeviceService {
     uint8_t serialRetries;
     uint32_t hidCloses;
     bool recovering;
+    uint32_t blanks;
+    uint32_t refusedRequests;
   };
   LinkSnapshot Snapshot();
-  // Reports what changed on the link during a command or tick.
-  void ReportChanges(const LinkSnapshot& before);
+  // Reports what changed on the link during a command or tick; a link the host let go of
+  // (closing, suspending) is not reported as lost.
+  void ReportChanges(const LinkSnapshot& before, bool lettingGo = false);
+  // What the last Disconnect did to the display before the link closed.
+  void ReportBlank();
   void ReportLink(const char* event);
 
   Clock& clock_;

@@ -7,8 +7,6 @@
 namespace zol {
 namespace {
 
-using Command = test::DriverControlRecorder::Command;
-
 TEST(Connect, UpperCasesTheNameAndPrefersHidWhateverTheName) {
   test::ConnectionHarness h;
   h.AddHid(sim::HidDisplay::Model40());
@@ -98,7 +96,7 @@ TEST(Connect, OnTopOfAnOpenLinkStartsAfresh) {
   ASSERT_EQ(serial.core.Connect("COM3"), 1);
   EXPECT_EQ(serial.core.Connect("COM3"), 1);
   EXPECT_EQ(serial.core.linkKind(), LinkKind::Serial);
-  EXPECT_TRUE(serial.control.queued.empty());
+  EXPECT_EQ(serial.SerialFrames(), 0u) << "the link before is closed without a blank";
 
   test::ConnectionHarness hid;
   hid.AddHid(sim::HidDisplay::Model40());
@@ -107,16 +105,17 @@ TEST(Connect, OnTopOfAnOpenLinkStartsAfresh) {
   EXPECT_EQ(hid.hidBus.openHandles(), 2);
 }
 
-TEST(Disconnect, ClosesTheHidDeviceQueuesAClearAndKeepsTheModel) {
+TEST(Disconnect, BlanksAndClosesTheHidDeviceAndKeepsTheModel) {
   test::ConnectionHarness h;
   h.AddHid(sim::HidDisplay::Model80());
   ASSERT_EQ(h.core.Connect("COM3"), 1);
   h.core.Suspend(1);
   EXPECT_EQ(h.hidBus.openHandles(), 0);
   EXPECT_EQ(h.core.linkKind(), LinkKind::Hid80);
-  EXPECT_EQ(h.control.queued, std::vector<Command>{Command::Clear});
-  h.core.Suspend(1);  // already closed: nothing more is queued
-  EXPECT_EQ(h.control.clearsPosted, 1);
+  ASSERT_EQ(h.HidFrames(), 1u);
+  EXPECT_EQ(h.LastHidFrame(), std::vector<uint8_t>(82, 0));
+  h.core.Suspend(1);  // already closed: nothing more is sent
+  EXPECT_EQ(h.HidFrames(), 1u);
 }
 
 TEST(Disconnect, ClosesTheSerialPortAndResumeReconnectsWithTheStoredName) {

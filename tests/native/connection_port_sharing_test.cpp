@@ -99,45 +99,49 @@ TEST_F(PortSharingTest, AViewThatCannotBeMappedIsNeverTriedAgain) {
   EXPECT_EQ(broken.share.Word(kShareWordOffset), SHARE_REQUEST_RELEASE);
 }
 
-TEST(PortSharingHid, AReleaseClosesTheDeviceUntilThePortReturns) {
+// A loan belongs to the session that granted it: the next Open reads the port again.
+TEST_F(PortSharingTest, ALoanEndsWithTheSessionThatGrantedIt) {
+  SetWord(SHARE_REQUEST_RELEASE);
+  h.Tick();
+  ASSERT_EQ(Word(), SHARE_RELEASED);
+  EXPECT_EQ(h.LastSerialFrame(), std::vector<uint8_t>(42, 0)) << "blanked before it is lent";
+  h.core.Disconnect();  // Close
+  h.core.Shutdown();
+  EXPECT_FALSE(h.core.portSharing().portReleased());
+
+  ASSERT_EQ(h.core.Connect("COM3"), 1);  // Open
+  h.serialDisplay.SendFunctionKey(1);
+  h.Ticks(3);
+  ASSERT_EQ(h.host.events.size(), 1u);
+  EXPECT_EQ(h.host.events[0].name, "F1");
+  EXPECT_EQ(Word(), 3) << "the number is published again";
+}
+
+// A USB display is on no COM port: a request is answered with the number 0 and a return with
+// the number it asks for, and the display stays open throughout, suspended or not.
+TEST(PortSharingHid, AUsbDisplayHasNoPortToLendAndKeepsItsLink) {
   test::ConnectionHarness h;
   h.AddHid(sim::HidDisplay::Model40());
   ASSERT_EQ(h.core.Connect("COM3"), 1);
   h.share.Create();
   h.Tick();
   const int opens = h.hidBus.stats(h.hidIndex).opens;
-  h.share.SetWord(kShareWordOffset, SHARE_REQUEST_RELEASE);
-  h.Ticks(5);
-  EXPECT_EQ(h.share.Word(kShareWordOffset), SHARE_RELEASED);
-  EXPECT_FALSE(h.HidOpen());
+  for (int32_t suspended : {0, 1}) {
+    h.shared.suspended = suspended;
+    h.share.SetWord(kShareWordOffset, SHARE_REQUEST_RELEASE);
+    h.Ticks(2);
+    EXPECT_EQ(h.share.Word(kShareWordOffset), 0) << suspended;
+    h.share.SetWord(kShareWordOffset, SHARE_RETURN_BASE + 7);
+    h.Ticks(3);
+    EXPECT_EQ(h.share.Word(kShareWordOffset), 0) << suspended;
+  }
+  EXPECT_EQ(h.core.portSharing().refusedRequests(), 2u);
   EXPECT_EQ(h.hidBus.stats(h.hidIndex).opens, opens);
-  h.hidDisplay.PressFunctionKey(1);
-  h.share.SetWord(kShareWordOffset, SHARE_RETURN_BASE);
-  h.Ticks(2);
   EXPECT_TRUE(h.HidOpen());
-}
-
-TEST(PortSharingHid, AReturnWhileSuspendedReconnectsButDoesNotPoll) {
-  test::ConnectionHarness h;
-  h.AddHid(sim::HidDisplay::Model40());
-  ASSERT_EQ(h.core.Connect("COM3"), 1);
-  h.share.Create();
-  h.Tick();
-  h.shared.suspended = 1;
-  h.core.Suspend(1);
-  ASSERT_FALSE(h.HidOpen());
-
-  h.share.SetWord(kShareWordOffset, SHARE_RETURN_BASE);
-  h.Tick();
-  EXPECT_EQ(h.share.Word(kShareWordOffset), 0);
-  EXPECT_TRUE(h.HidOpen());
+  h.shared.suspended = 0;
   h.hidDisplay.PressFunctionKey(1);
   h.Ticks(2);
-  EXPECT_TRUE(h.host.events.empty());
-
-  h.shared.suspended = 0;  // resuming on top of the reopened device leaks nothing
-  h.core.Suspend(0);
-  EXPECT_EQ(h.hidBus.openHandles(), 2);
+  EXPECT_EQ(h.host.events.size(), 1u);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "connection/share_block.h"
 #include "support/connection_harness.h"
 #include "trace/traced_device_side.h"
 
@@ -24,12 +25,11 @@ class TraceTest : public ::testing::Test {
   void Tick() {
     h.clock.Advance(100);
     traced.PollTick();
-    h.control.RunQueued(traced);
   }
 
   test::ConnectionHarness h;
   MemorySink sink;
-  TracedDeviceSide traced{h.platform, h.shared, h.host, h.control, sink};
+  TracedDeviceSide traced{h.platform, h.shared, h.host, sink};
 };
 
 TEST_F(TraceTest, SerialSessionShowsPacketsKeysAndTimeOuts) {
@@ -71,6 +71,15 @@ TEST_F(TraceTest, LostHidDisplayIsReported) {
   for (int i = 0; i < 16; ++i) Tick();
   EXPECT_TRUE(sink.Has("hid acknowledgement time-out: display lost"));
   EXPECT_TRUE(sink.Has("hid display found again"));
+
+  h.share.Create();
+  h.share.SetWord(kShareWordOffset, SHARE_REQUEST_RELEASE);
+  Tick();
+  Tick();
+  EXPECT_TRUE(sink.Has("request to release the port answered with 0"));
+  traced.Suspend(1);
+  EXPECT_TRUE(sink.Has("blank frame sent before closing, no acknowledgement after 500 ms"));
+  EXPECT_FALSE(sink.Has("hid display lost")) << "a display let go of is not lost";
 }
 
 TEST(TraceLog, AFullBufferDropsLinesAndSaysSo) {

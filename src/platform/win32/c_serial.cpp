@@ -73,7 +73,11 @@ LONG CSerial::Open(const char* name, DWORD inputQueue, DWORD outputQueue, bool o
 LONG CSerial::Close() {
   lastError_ = 0;
   if (portHandle_ == nullptr) return 0;
-  PurgeBuffers();
+  // Purging the output would throw away what was written and not yet sent: the last frame,
+  // the blank that leaves the display empty, among it. It drains instead; a port that does not
+  // (output held by flow control, a driver that stopped) is closed all the same.
+  DrainOutput(kCloseDrainMs);
+  if (!PurgeComm(portHandle_, PURGE_RXCLEAR)) lastError_ = static_cast<LONG>(GetLastError());
   if (ioEvent_ != nullptr) {
     CloseHandle(ioEvent_);
     ioEvent_ = nullptr;
@@ -83,6 +87,17 @@ LONG CSerial::Close() {
   nonBlockingReads_ = false;
   unreportedErrors_ = 0;
   return lastError_;
+}
+
+void CSerial::DrainOutput(DWORD limitMs) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    COMSTAT status;
+    DWORD errors = 0;
+    if (!ClearCommError(portHandle_, &errors, &status) || status.cbOutQue == 0) return;
+    if (GetTickCount() - start >= limitMs) return;
+    ::Sleep(1);
+  }
 }
 
 bool CSerial::RequireOpen() {

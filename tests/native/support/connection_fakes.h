@@ -7,13 +7,11 @@
 
 #include "input/host_link.h"
 #include "input/key_injector.h"
-#include "sim/driver_control_recorder.h"
 #include "sim/memory_share_section.h"
 
 namespace zol::test {
 
 using MemoryShareSection = sim::MemoryShareSection;
-using DriverControlRecorder = sim::DriverControlRecorder;
 
 class HostRecorder : public HostLink {
  public:

@@ -1,5 +1,5 @@
-// A device side wired to simulated HID and serial displays, a simulated clock, a shared block
-// in memory and a recorder of the command channel.
+// A device side wired to simulated HID and serial displays, a simulated clock and a shared
+// block in memory.
 #pragma once
 
 #include <cstdint>
@@ -33,11 +33,10 @@ class ConnectionHarness {
   void Unplug() { hidBus.Unplug(hidIndex); }
   void Replug() { hidBus.Replug(hidIndex); }
 
-  // One timer tick: 100 ms pass, the poll tick runs, then every command it queued.
+  // One timer tick: 100 ms pass, the poll tick runs.
   void Tick() {
     clock.Advance(100);
     core.PollTick();
-    control.RunQueued(core);
   }
   void Ticks(int count) {
     for (int i = 0; i < count; ++i) Tick();
@@ -73,9 +72,8 @@ class ConnectionHarness {
   NullKeyInjector keys;
   SharedState shared;
   HostRecorder host;
-  DriverControlRecorder control{shared};
   Platform platform{clock, hidBus, serialPorts, share, keys};
-  DeviceCore core{platform, shared, host, control};
+  DeviceCore core{platform, shared, host};
 };
 
 }  // namespace zol::test

@@ -63,12 +63,6 @@ class NoHost : public HostLink {
   void DeviceData(const uint8_t*, int32_t) override {}
 };
 
-class CountingControl : public DriverControl {
- public:
-  void PostClear() override { ++clears; }
-  int clears = 0;
-};
-
 // The device side over the real Windows services, with no display anywhere: the connect fails
 // cleanly, ticks publish the (unknown) COM number, and the shutdown lets go of the section.
 TEST(Win32Platform, ComposesADeviceSideThatFindsNoDisplay) {
@@ -80,8 +74,7 @@ TEST(Win32Platform, ComposesADeviceSideThatFindsNoDisplay) {
   win32::Win32Platform windows;
   SharedState shared;
   NoHost host;
-  CountingControl control;
-  DeviceCore device(windows.platform(), shared, host, control);
+  DeviceCore device(windows.platform(), shared, host);
   EXPECT_EQ(device.Connect("COM250"), 0);
   EXPECT_EQ(device.linkKind(), LinkKind::None);
   device.PollTick();  // opens the section

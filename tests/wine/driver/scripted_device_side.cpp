@@ -22,7 +22,6 @@ class ScriptedDevice final : public zol::DeviceService, public ScriptedControl {
   void Attach(const zol::DriverParts& parts) {
     shared_ = &parts.shared;
     host_ = &parts.host;
-    control_ = &parts.control;
   }
 
   // DeviceService, on the worker thread.
@@ -247,7 +246,6 @@ class ScriptedDevice final : public zol::DeviceService, public ScriptedControl {
 
   zol::SharedState* shared_ = nullptr;
   zol::HostLink* host_ = nullptr;
-  zol::DriverControl* control_ = nullptr;
   std::mutex mutex_;
   std::string log_;
   std::deque<Action> actions_;

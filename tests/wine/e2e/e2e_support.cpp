@@ -198,6 +198,41 @@ int FindKey(CHost* host, const char* name, int from) {
   return -1;
 }
 
+DriverTrace::DriverTrace() {
+  char folder[MAX_PATH] = {};
+  char file[MAX_PATH] = {};
+  GetTempPathA(sizeof folder, folder);
+  GetTempFileNameA(folder, "zol", 0, file);
+  path_ = file;
+  SetEnvironmentVariableA("ZOL_TRACE", path_.c_str());
+}
+
+DriverTrace::~DriverTrace() {
+  SetEnvironmentVariableA("ZOL_TRACE", nullptr);
+  DeleteFileA(path_.c_str());
+}
+
+std::string DriverTrace::Text() const {
+  std::string text;
+  HANDLE file = CreateFileA(path_.c_str(), GENERIC_READ,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return text;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read != 0)
+    text.append(buffer, read);
+  CloseHandle(file);
+  return text;
+}
+
+std::string DriverTrace::TakeNew() {
+  const std::string text = Text();
+  const size_t from = taken_ < text.size() ? taken_ : text.size();
+  taken_ = text.size();
+  return text.substr(from);
+}
+
 SimControl::SimControl() {
   const char* dir = std::getenv("ZOL_E2E_CONTROL");
   const char* com = std::getenv("ZOL_E2E_COM");

@@ -63,6 +63,23 @@ HANDLE CreateReadWriteOnlySection(const char* name, DWORD size);
 // Index of the first key event named name from index from on, or -1.
 int FindKey(CHost* host, const char* name, int from = 0);
 
+// The driver's trace (ZOL_TRACE) in a file of its own, for a driver loaded after this is made:
+// the driver decides whether to trace at its first Open.
+class DriverTrace {
+ public:
+  DriverTrace();
+  ~DriverTrace();
+  DriverTrace(const DriverTrace&) = delete;
+  DriverTrace& operator=(const DriverTrace&) = delete;
+  std::string Text() const;
+  // The part written since the last call.
+  std::string TakeNew();
+
+ private:
+  std::string path_;
+  size_t taken_ = 0;
+};
+
 // The serial display run by run_with_sim_control.sh.
 class SimControl {
  public:

@@ -323,6 +323,74 @@ TEST_F(HidE2E, KeysAndFramesFlowWhileTheHostWritesBackToBack) {
       << "the last write is shown";
 }
 
+// Letting go leaves the display blank before the handles close: Close and SetSuspended(1)
+// with the display answering, Close with a display that acknowledges nothing (at most 500 ms
+// spent on it) and with one that was unplugged (nothing spent). The driver's trace says what it
+// waited for; the duration of Close itself is printed.
+TEST_F(HidE2E, LettingGoLeavesTheDisplayBlank) {
+  DriverTrace trace;
+  Serve(sim::HidDisplay::Model40(), hid::kProduct40);
+  const Bytes text = HostCells(40, 0x21);
+  const Bytes blank(42, 0);
+  auto handlesClosed = [&] {
+    return OnWineStack() || PumpUntil([&] { return server->connectionsOpen() == 0; }, 5000);
+  };
+  auto openAndShow = [&] {
+    if (!Open()) return false;
+    CDriverWriteTextCells(dll->driver, text.data(), 40);
+    const bool shown = Shows(Frame(text, 42));
+    PumpFor(200);  // the acknowledgement is taken
+    return shown;
+  };
+  auto closeTimed = [&](const char* what) {
+    const DWORD start = GetTickCount();
+    CDriverClose(dll->driver);
+    const DWORD ms = GetTickCount() - start;
+    std::printf("[ close ] hid, %s: Close took %lu ms\n", what, static_cast<unsigned long>(ms));
+    return ms;
+  };
+
+  ASSERT_TRUE(openAndShow());
+  closeTimed("display answering");
+  EXPECT_EQ(display->lastFrame(), blank);
+  EXPECT_TRUE(handlesClosed());
+  EXPECT_NE(trace.TakeNew().find("display blanked before closing, acknowledged"),
+            std::string::npos);
+
+  ASSERT_TRUE(openAndShow());
+  EXPECT_EQ(CDriverSetSuspended(dll->driver, 1), 1);
+  EXPECT_EQ(display->lastFrame(), blank);
+  EXPECT_TRUE(handlesClosed());
+  EXPECT_NE(trace.TakeNew().find("display blanked before closing, acknowledged"),
+            std::string::npos);
+  EXPECT_EQ(CDriverSetSuspended(dll->driver, 0), 1);
+  EXPECT_TRUE(Shows(Frame(text, 42))) << "resumed, shown again";
+  PumpFor(200);
+  closeTimed("display answering, after a resume");
+  EXPECT_EQ(display->lastFrame(), blank);
+
+  ASSERT_TRUE(openAndShow());
+  sim::HidDisplayConfig silent = sim::HidDisplay::Model40();
+  silent.ack = sim::AckPolicy::None;
+  display->Configure(silent);
+  trace.TakeNew();
+  EXPECT_LT(closeTimed("display acknowledging nothing"), 5000u);
+  EXPECT_EQ(display->lastFrame(), blank);
+  EXPECT_NE(trace.TakeNew().find("blank frame sent before closing, no acknowledgement after 5"),
+            std::string::npos);
+  display->Configure(sim::HidDisplay::Model40());
+
+  ASSERT_TRUE(openAndShow());
+  Unplug();
+  PumpFor(300);
+  trace.TakeNew();
+  closeTimed("display unplugged");
+  const std::string gone = trace.TakeNew();
+  EXPECT_EQ(gone.find("before closing, acknowledged"), std::string::npos) << gone;
+  EXPECT_EQ(gone.find("no acknowledgement after 5"), std::string::npos) << gone;
+  ASSERT_TRUE(Plug());
+}
+
 TEST_F(HidE2E, RepeatedOpenWriteCloseLeavesNothingBehind) {
   Serve(sim::HidDisplay::Model40(), hid::kProduct40);
   ASSERT_TRUE(Open());  // the first connection settles what Wine keeps

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -259,6 +260,81 @@ TEST_F(SerialE2E, ClosedWhileSuspendedItOpensAgain) {
   EXPECT_TRUE(sim.WaitFor(mark, "rx IDENTIFY"));
   const Bytes text = HostCells(40, 0x0F);
   EXPECT_EQ(WriteTextAndWait(text).size(), 42u) << "writes are accepted again";
+}
+
+// Letting go leaves the display blank before the port closes: Close and SetSuspended(1) with
+// the display answering, Close with a display that acknowledges nothing (at most 500 ms spent
+// on it) and with one the driver already lost (nothing spent). The driver's trace says what it
+// waited for; the duration of Close itself is printed, as Wine's timing under load is no test.
+TEST_F(SerialE2E, LettingGoLeavesTheDisplayBlank) {
+  DriverTrace trace;
+  const Bytes blank(42, 0);
+  const Bytes text = HostCells(40, 0x21);
+  auto lastFrameSince = [&](size_t mark) {
+    if (!sim.WaitFor(mark, "rx CELLS")) return Bytes{};
+    return HexBytesAfter(sim.LinesSince(mark, "rx CELLS").back(), "rx CELLS");
+  };
+  auto closeTimed = [&](const char* what) {
+    const DWORD start = GetTickCount();
+    CDriverClose(dll.driver);
+    const DWORD ms = GetTickCount() - start;
+    std::printf("[ close ] serial, %s: Close took %lu ms\n", what, static_cast<unsigned long>(ms));
+    return ms;
+  };
+
+  // Close, and suspend then resume then Close, with the display answering.
+  ASSERT_TRUE(Open(sim.com()));
+  ASSERT_EQ(WriteTextAndWait(text).size(), 42u);
+  PumpFor(200);  // the acknowledgement is taken
+  size_t mark = sim.Mark();
+  closeTimed("display answering");
+  EXPECT_EQ(lastFrameSince(mark), blank);
+  EXPECT_THAT(trace.TakeNew(),
+              ::testing::HasSubstr("display blanked before closing, acknowledged"));
+
+  ASSERT_TRUE(Open(sim.com()));
+  ASSERT_EQ(WriteTextAndWait(text).size(), 42u);
+  PumpFor(200);
+  mark = sim.Mark();
+  EXPECT_EQ(CDriverSetSuspended(dll.driver, 1), 1);
+  EXPECT_EQ(lastFrameSince(mark), blank);
+  EXPECT_THAT(trace.TakeNew(),
+              ::testing::HasSubstr("display blanked before closing, acknowledged"));
+  mark = sim.Mark();
+  EXPECT_EQ(CDriverSetSuspended(dll.driver, 0), 1);
+  const Bytes shown = lastFrameSince(mark);
+  ASSERT_EQ(shown.size(), 42u);
+  EXPECT_EQ(Bytes(shown.begin() + 2, shown.end()), DeviceCells(text)) << "resumed, shown again";
+  PumpFor(200);
+  mark = sim.Mark();
+  closeTimed("display answering, after a resume");
+  EXPECT_EQ(lastFrameSince(mark), blank);
+
+  // A display that acknowledges nothing.
+  sim.Send("ack none");
+  ASSERT_TRUE(Open(sim.com()));
+  ASSERT_EQ(WriteTextAndWait(text).size(), 42u);
+  trace.TakeNew();
+  mark = sim.Mark();
+  EXPECT_LT(closeTimed("display acknowledging nothing"), 5000u);
+  EXPECT_EQ(lastFrameSince(mark), blank);
+  EXPECT_THAT(trace.TakeNew(), ::testing::HasSubstr("blank frame sent before closing, no "
+                                                    "acknowledgement after 5"));
+  sim.Send("ack all");
+
+  // A display the driver has lost: it has suspended itself after four missing
+  // acknowledgements.
+  ASSERT_TRUE(Open(sim.com()));
+  sim.Send("ack none");
+  ASSERT_NE(WriteUntilSuspended(12, 700), 0);
+  trace.TakeNew();
+  mark = sim.Mark();
+  closeTimed("display lost");
+  EXPECT_TRUE(sim.LinesSince(mark, "rx CELLS").empty());
+  const std::string lost = trace.TakeNew();
+  EXPECT_THAT(lost, ::testing::Not(::testing::HasSubstr("before closing, acknowledged")));
+  EXPECT_THAT(lost, ::testing::Not(::testing::HasSubstr("no acknowledgement after")));
+  sim.Send("ack all");
 }
 
 // The keys pass on to the system, so that its key state shows what a person would feel. Wine
