@@ -391,6 +391,30 @@ TEST_F(HidE2E, LettingGoLeavesTheDisplayBlank) {
   ASSERT_TRUE(Plug());
 }
 
+// A USB display is on no COM port: a cooperating program's request to release one is answered
+// with the number 0, and the display stays open and working.
+TEST_F(HidE2E, ARequestForThePortLeavesAUsbDisplayAlone) {
+  HANDLE section = CreateReadWriteOnlySection("kt316sharemem", 255);
+  ASSERT_NE(section, nullptr);
+  auto* word = static_cast<volatile int32_t*>(MapViewOfFile(section, FILE_MAP_WRITE, 0, 0, 255));
+  ASSERT_NE(word, nullptr);
+  Serve(sim::HidDisplay::Model40(), hid::kProduct40);
+  ASSERT_TRUE(Open());
+  const int opens = server->connectionsAccepted();
+  word[0] = 101;
+  EXPECT_TRUE(PumpUntil([&] { return word[0] == 0; }, 5000));
+  PumpFor(500);
+  EXPECT_EQ(word[0], 0);
+  display->PressFunctionKey(3);
+  EXPECT_TRUE(PumpUntil([&] { return FindKey(dll->host, "F3") >= 0; }, 5000));
+  const Bytes text = HostCells(40, 0x33);
+  CDriverWriteTextCells(dll->driver, text.data(), 40);
+  EXPECT_TRUE(Shows(Frame(text, 42)));
+  EXPECT_EQ(server->connectionsAccepted(), opens) << "the display was never closed and reopened";
+  UnmapViewOfFile(const_cast<int32_t*>(word));
+  CloseHandle(section);
+}
+
 TEST_F(HidE2E, RepeatedOpenWriteCloseLeavesNothingBehind) {
   Serve(sim::HidDisplay::Model40(), hid::kProduct40);
   ASSERT_TRUE(Open());  // the first connection settles what Wine keeps

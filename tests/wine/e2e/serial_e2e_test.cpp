@@ -391,6 +391,20 @@ TEST_F(SerialE2E, PortSharingPublishesReleasesAndTakesThePortBack) {
   EXPECT_EQ(Bytes(frame.begin() + 2, frame.end()), DeviceCells(text));
   EXPECT_TRUE(PumpUntil([&] { return word[0] == com; }, 5000)) << "and publishes it again";
 
+  // Lent out, blanked first; the loan ends with the session, and the next one works.
+  mark = sim.Mark();
+  word[0] = 101;
+  ASSERT_TRUE(PumpUntil([&] { return word[0] == 102; }, 5000));
+  ASSERT_TRUE(sim.WaitFor(mark, "rx CELLS"));
+  EXPECT_EQ(HexBytesAfter(sim.LinesSince(mark, "rx CELLS").back(), "rx CELLS"), Bytes(42, 0));
+  CDriverClose(dll.driver);
+  ASSERT_TRUE(Open(sim.com()));
+  EXPECT_TRUE(PumpUntil([&] { return word[0] == com; }, 5000)) << "the new session holds the port";
+  const int keys = CHostKeyCount(dll.host);
+  sim.Send("key F3");
+  EXPECT_TRUE(PumpUntil([&] { return FindKey(dll.host, "F3", keys) >= 0; }, 5000));
+  EXPECT_EQ(WriteTextAndWait(text).size(), 42u);
+
   CDriverClose(dll.driver);
   word[0] = 101;
   PumpFor(1000);
