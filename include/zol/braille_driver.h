@@ -23,19 +23,6 @@ extern "C" {
 /* Window message that carries a key event to the driver's hidden window (WM_USER + 1). */
 #define ZOL_KEY_EVENT_MESSAGE 1025
 
-/* Commands of the driver's worker thread: thread message ZOL_COMMAND_BASE + code. A host never
- * posts them; they are listed so that a message trace can be read. */
-#define ZOL_COMMAND_BASE 1026
-#define ZOL_CMD_STOP 0
-#define ZOL_CMD_NOP 1
-#define ZOL_CMD_CONNECT 2
-#define ZOL_CMD_DISCONNECT 3
-#define ZOL_CMD_SUSPEND 4
-#define ZOL_CMD_WRITE_TEXT 5
-#define ZOL_CMD_WRITE_ALL 6
-#define ZOL_CMD_CLEAR 7
-#define ZOL_CMD_POLL 8
-
 /* Number of slots of the host-visible driver interface, and of the driver object's own table. */
 #define ZOL_DRIVER_SLOTS 35
 #define ZOL_DRIVER_OBJECT_SLOTS 37

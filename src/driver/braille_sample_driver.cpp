@@ -47,19 +47,24 @@ DeviceService& CBrailleSampleDriver::Device() {
 
 int32_t CBrailleSampleDriver::Open(const char* portName, IBrailleHost* newHost, const char* text1,
                                    const char* text2) {
+  // From inside a callback the driver is open (or being closed) by definition.
+  if (callbacks.InCallback() || !session.BeginOpen()) return 0;
+  int32_t opened = 0;
   try {
-    return OpenSession(portName, newHost, text1, text2);
+    opened = OpenSession(portName, newHost, text1, text2);
   } catch (...) {
     StopWorkerThread();
     ReleaseSession();
-    return 0;
+    opened = 0;
   }
+  session.EndOpen(opened != 0);
+  return opened;
 }
 
 int32_t CBrailleSampleDriver::OpenSession(const char* portName, IBrailleHost* newHost,
                                           const char* text1, const char* text2) {
-  if (workerThread.load()) return 0;
   if (!ReapRetiredWorker(kWorkerWaitMs)) return 0;
+  closeRequested.store(false);
   // Key events still queued for a window of an earlier session can never be delivered.
   keyNames.ReclaimPosted();
 
@@ -96,24 +101,50 @@ int32_t CBrailleSampleDriver::OpenSession(const char* portName, IBrailleHost* ne
   RegisterWindowClass();
   DestroyHiddenWindow();
   CreateHiddenWindow();
-  opened.store(1);
   return 1;
 }
 
 void CBrailleSampleDriver::Close() {
-  if (!opened.load()) return;
+  if (OnWorkerThread()) {
+    RequestCloseFromWorker();
+    return;
+  }
+  if (!session.BeginClose()) return;
+  try {
+    CloseSession();
+  } catch (...) {
+  }
+  session.EndClose();
+}
+
+void CBrailleSampleDriver::CloseSession() {
   PostCommand(CMD_DISCONNECT, nullptr, 0, true);
   StopWorkerThread();
   ReleaseSession();
+}
+
+void CBrailleSampleDriver::RequestCloseFromWorker() {
+  if (!session.open() || closeRequested.exchange(true)) return;
+  // The display is let go of as soon as the callback returns; the rest of Close (ending this
+  // very thread, destroying the window) belongs to the window's thread. Without a window (the
+  // host suspended the driver meanwhile) the host's own Close finishes it.
+  PostCommand(CMD_DISCONNECT, nullptr, 0, false);
+  if (HWND window = hiddenWindow.load()) PostMessageA(window, kCloseRequestMessage, 0, 0);
 }
 
 void CBrailleSampleDriver::StopWorkerThread() {
   HANDLE thread = workerThread.load();
   if (!thread) return;
   PostCommand(CMD_STOP, nullptr, 0, false);
-  PumpingWait wait;
-  const bool ended = wait.Wait(&thread, 1, kWorkerWaitMs) == 0;
+  workerWaiters.fetch_add(1);
+  bool ended = false;
+  {
+    PumpingWait wait;
+    ended = wait.Wait(&thread, 1, kWorkerWaitMs) == 0;
+  }
+  workerWaiters.fetch_sub(1);
   workerThread.store(nullptr);
+  workerThreadId.store(0);
   if (ended) {
     CloseHandle(thread);
   } else {
@@ -139,7 +170,22 @@ bool CBrailleSampleDriver::ReapRetiredWorker(DWORD timeoutMs) {
 }
 
 IBrailleHost* CBrailleSampleDriver::SetHost(IBrailleHost* newHost) {
-  return host.exchange(newHost);
+  IBrailleHost* previous = host.exchange(newHost);
+  WaitForOtherCallbacks();
+  return previous;
+}
+
+void CBrailleSampleDriver::WaitForOtherCallbacks() {
+  const bool onWorker = OnWorkerThread();
+  while (!callbacks.OthersIdle()) {
+    // A host thread that waits for the worker thread cannot leave its callback before this
+    // one has: waiting for it would wait for ourselves.
+    if (onWorker && workerWaiters.load() > 0) return;
+    // A callback running elsewhere may be waiting for this thread to answer a message.
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_SENDMESSAGE);
+  }
 }
 
 int32_t CBrailleSampleDriver::GetParameter1(char* buffer, int32_t length) {
@@ -176,14 +222,21 @@ int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
   // suspends a driver that suspended itself takes the suspension over: the driver then never
   // ends it.
   const int32_t value = suspend == SharedState::kSuspendedByDriver ? 1 : suspend;
+  if (shared.suspended.load() == value) return 1;
+  if (!session.open()) return 0;
   if (shared.suspended.exchange(value) == value) return 1;
-  if (value != 0) {
-    DestroyHiddenWindow();
-  } else if (!hiddenWindow.load() && workerThread.load()) {
-    // A window only serves an open session; without one nothing would ever post to it.
-    CreateHiddenWindow();
+  // Windows are made and destroyed on the host's threads only: keys keep reaching the thread
+  // that had them.
+  if (!OnWorkerThread()) {
+    if (value != 0) {
+      DestroyHiddenWindow();
+    } else if (!hiddenWindow.load()) {
+      CreateHiddenWindow();
+    }
   }
-  return PostCommand(CMD_SUSPEND, nullptr, static_cast<uint32_t>(value), true);
+  // Inside a callback the command is only queued: the caller may be the very delivery, or the
+  // worker thread, that the wait would wait for.
+  return PostCommand(CMD_SUSPEND, nullptr, static_cast<uint32_t>(value), !callbacks.InCallback());
 }
 
 int32_t CBrailleSampleDriver::GetTextCellCount() {
@@ -273,6 +326,7 @@ void CBrailleSampleDriver::HostLinkPart::PostKeyEvent(const char* name, int32_t 
 }
 
 void CBrailleSampleDriver::HostLinkPart::DeviceData(const uint8_t* data, int32_t length) {
+  CallbackScope scope(driver_.callbacks);
   if (IBrailleHost* current = driver_.host.load()) current->OnDeviceData(&driver_, data, length);
 }
 

@@ -6,6 +6,12 @@
 // all device input and output: host operations that touch the display become commands posted
 // to it. Fields that both sides touch are atomic.
 //
+// Calls from two host threads, and calls made from inside the host's callbacks, are safe: one
+// lifecycle (SessionState) decides which Open or Close does the work; a call from inside
+// OnKeyEvent never waits for its own delivery; a call from inside OnDeviceData (on the worker
+// thread) never waits for the worker and never creates or destroys a window there: what it asks
+// is queued and done once the callback has returned.
+//
 // The object's table of virtual operations is the host's 35 slots followed by Reserved35 and
 // Reserved36, nothing else: the object has no other base class and no virtual destructor. What
 // the device side needs of the driver (HostLink) is served by a member object.
@@ -19,10 +25,12 @@
 
 #include "connection/device_service.h"
 #include "core/shared_state.h"
+#include "driver/callback_gate.h"
 #include "driver/command_channel.h"
 #include "driver/command_queue.h"
 #include "driver/key_name_pool.h"
 #include "driver/post_gate.h"
+#include "driver/session_state.h"
 #include "input/host_link.h"
 #include "zol/braille_driver.h"
 
@@ -39,16 +47,20 @@ class CBrailleSampleDriver : public IBrailleDriver {
 
   // Slot 0. Starts the worker thread, connects with portName (null counts as empty) and, when a
   // display answered, keeps host and the two texts and creates the hidden window on the calling
-  // thread. Returns 1 when opened. A second Open while a worker thread runs returns 0 and leaves
-  // the open session as it is: the host must Close first.
+  // thread. Returns 1 when opened. An Open while another runs or the driver is open, or made
+  // from inside a callback, returns 0 and leaves the session as it is.
   int32_t Open(const char* portName, IBrailleHost* host, const char* text1,
                const char* text2) override;
-  // Slot 1. Disconnects, stops the worker thread and destroys the hidden window. Once it
-  // returns no device handle, port or mapping is open (unless the worker thread was still busy
-  // after 5000 ms; it then releases them itself when it ends). Returns at once before the first
-  // successful Open.
+  // Slot 1. Blanks the display, disconnects, stops the worker thread and destroys the hidden
+  // window. Once it returns no device handle, port or mapping is open (unless the worker thread
+  // was still busy after 5000 ms; it then releases them itself when it ends). Returns at once
+  // when the driver is not open, and while another Close runs (on another thread, or further
+  // out on this one). From inside OnDeviceData it only queues the disconnect and asks the thread
+  // of the hidden window to finish the Close.
   void Close() override;
-  // Slot 2. Replaces the host callback object (null included); returns the previous one.
+  // Slot 2. Replaces the host callback object (null included); returns the previous one once no
+  // callback into it runs on another thread (a callback running on the calling thread excepted,
+  // and one whose thread is itself waiting for the worker thread when called from it).
   IBrailleHost* SetHost(IBrailleHost* host) override;
   // Slots 3 and 4. Copy the first or second text given to Open into buffer (length bytes,
   // zero-filled, last byte 0) and return the length of the text copied, at most length - 1.
@@ -71,9 +83,11 @@ class CBrailleSampleDriver : public IBrailleDriver {
   int32_t ClearDisplay() override;
   int32_t Reserved14(void* pointer, int32_t value) override;
   int32_t Reserved15() override;
-  // Slot 16. Non-zero suspends (the link closes, the hidden window goes, writes are refused), 0
-  // resumes (reconnect with the stored port name, new hidden window on the calling thread).
-  // Returns 1 when the state is already the one asked for, else whether the command was queued.
+  // Slot 16. Non-zero suspends (the display is blanked, the link closes, the hidden window goes,
+  // writes are refused), 0 resumes (reconnect with the stored port name, new hidden window on the
+  // calling thread). Returns 1 when the state is already the one asked for, 0 when the driver is
+  // not open, else whether the command was queued. From inside a callback it does not wait for
+  // the command; from inside OnDeviceData it leaves the hidden window as it is.
   int32_t SetSuspended(int32_t suspend) override;
   void Reserved17() override;
   // Slots 18, 20, 21: the geometry of the display last connected (0 before any).
@@ -131,9 +145,16 @@ class CBrailleSampleDriver : public IBrailleDriver {
   // The device side, attached on first use (the first Open), never at module load.
   DeviceService& Device();
 
-  // Open, less the guard against exceptions.
+  // Open and Close, less the lifecycle and the guard against exceptions.
   int32_t OpenSession(const char* portName, IBrailleHost* host, const char* text1,
                       const char* text2);
+  void CloseSession();
+  // Close from inside OnDeviceData: the disconnect is queued, and the thread of the hidden
+  // window finishes the Close when it next takes its messages.
+  void RequestCloseFromWorker();
+  bool OnWorkerThread() const { return GetCurrentThreadId() == workerThreadId.load(); }
+  // SetHost: waits (answering messages sent to this thread) until no callback runs elsewhere.
+  void WaitForOtherCallbacks();
   // Posts CMD_STOP and waits up to 5000 ms for the worker thread to end.
   void StopWorkerThread();
   // Closes the completion event and destroys the hidden window.
@@ -150,9 +171,9 @@ class CBrailleSampleDriver : public IBrailleDriver {
   void RunWorkerThread();
   // Sleeps until the display sends something, a message or command arrives, or timeoutMs pass.
   void WaitForWork(DWORD timeoutMs);
-  // Handles the messages of the thread's queue (at most a bound per wake): commands posted as
-  // thread messages, WM_TIMER as a poll tick, the rest dispatched. False after CMD_STOP.
-  bool RunThreadMessages();
+  // Handles the messages of the thread's queue (at most a bound per wake): those for windows of
+  // the thread are dispatched; thread messages (the wake, or anyone's) only wake it.
+  void RunThreadMessages();
   // Runs the queued commands, at most a bound per wake; those taken and not yet run stay in
   // pending. False after CMD_STOP.
   bool RunQueuedCommands(QueuedCommand*& pending);
@@ -164,12 +185,21 @@ class CBrailleSampleDriver : public IBrailleDriver {
   QueuedCommand* NewCommand(uint32_t code, const void* data, uint32_t length, uint64_t param);
   void FreeCommand(QueuedCommand* command);
 
+  // The driver's own requests to the hidden window's thread. Anyone may send them too (a
+  // message-only window can be found by its class name), so each is checked against what the
+  // driver asked: destroy a window the driver has retired (no longer the hidden window), and
+  // finish a Close asked for from inside OnDeviceData.
+  static constexpr UINT kDestroyWindowMessage = WM_APP + 0x5A4D;
+  static constexpr UINT kCloseRequestMessage = WM_APP + 0x5A4E;
+
   // Hidden window and key events (hidden_window.cpp).
   void RegisterWindowClass();
   void CreateHiddenWindow();
   // On the window's own thread at once; on another thread through the window's thread, waiting
   // up to 1000 ms for it (when it does not answer, the module stays loaded for good).
   void DestroyHiddenWindow();
+  // Destroys a window of the calling thread as the driver's own act (see WM_NCDESTROY).
+  void DestroyWindowNow(HWND window);
   static LRESULT CALLBACK HiddenWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   LRESULT HandleWindowMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   void ForgetWindow(HWND window);
@@ -177,7 +207,7 @@ class CBrailleSampleDriver : public IBrailleDriver {
   void PostKeyEvent(const char* name, int32_t value);
 
   // Fields, in the order the host-visible state is laid out; the device side keeps its own.
-  std::atomic<int32_t> opened{0};
+  SessionState session;
   SharedState shared;  // suspended, textCellCount, statusCellCount
   char parameter1[256] = {};
   char parameter2[256] = {};
@@ -211,6 +241,13 @@ class CBrailleSampleDriver : public IBrailleDriver {
   std::atomic<int32_t> livePayloads{0};
   std::atomic<uint32_t> workerStartDelayMs{0};
   HostLinkPart hostLink{*this};
+  CallbackGate callbacks;
+  // Host threads waiting for the worker thread (a command, its end).
+  std::atomic<int32_t> workerWaiters{0};
+  // A Close asked for from inside OnDeviceData, for the hidden window's thread to finish.
+  std::atomic<bool> closeRequested{false};
+  // The window the driver is destroying, so that only that WM_NCDESTROY forgets it.
+  std::atomic<HWND> destroyingWindow{nullptr};
 };
 
 // The driver object of this module, constructed when the module is loaded.

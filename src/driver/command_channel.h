@@ -1,4 +1,5 @@
-// Message numbers and parameters of the worker thread's command channel. Platform-neutral.
+// Codes, message numbers and parameters of the worker thread's command channel.
+// Platform-neutral.
 #pragma once
 
 #include <cstdint>
@@ -9,8 +10,8 @@ namespace zol {
 inline constexpr uint32_t kKeyEventMessage = 1025;
 
 // Command codes. The driver queues its commands in process (command_queue.h) and wakes the
-// worker thread with kWakeMessage; a thread message kCommandMessageBase + code posted with no
-// window is a command too.
+// worker thread with kWakeMessage. No thread message is a command: any program that knows the
+// thread's id can post to it.
 enum CommandCode : uint32_t {
   CMD_STOP = 0,
   CMD_NOP = 1,
@@ -22,8 +23,6 @@ enum CommandCode : uint32_t {
   CMD_CLEAR = 7,
   CMD_POLL = 8,
 };
-inline constexpr uint32_t kCommandMessageBase = 1026;
-inline constexpr uint32_t kLastCommandMessage = kCommandMessageBase + CMD_POLL;
 
 // Posted to the worker thread when a command arrives in an empty queue: it only wakes it.
 inline constexpr uint32_t kWakeMessage = 0x8000 + 0x5A4C;  // WM_APP + 'ZL'
@@ -35,11 +34,7 @@ inline constexpr uint32_t kWakeMessage = 0x8000 + 0x5A4C;  // WM_APP + 'ZL'
 // keep the display that far behind the host and grow the memory without bound.
 inline constexpr uint32_t kMaxQueuedCommands = 1000;
 
-inline constexpr bool IsCommandMessage(uint32_t message) {
-  return message >= kCommandMessageBase && message <= kLastCommandMessage;
-}
-
-// The second message parameter of a command: the command's value in the low 32 bits and, in the
+// The parameter of a queued command: the command's value in the low 32 bits and, in the
 // high 32 bits, the wait ticket of the caller that waits for this very command (0 when nobody
 // waits). The worker thread publishes the ticket once the command has run.
 inline constexpr uint64_t PackCommandParam(uint32_t value, uint32_t waitTicket) {

@@ -63,15 +63,15 @@ void CBrailleSampleDriver::DestroyHiddenWindow() {
   HWND window = hiddenWindow.exchange(nullptr);
   if (!window) return;
   if (GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
-    DestroyWindow(window);
+    DestroyWindowNow(window);
     return;
   }
-  // Only the owner can destroy it; WM_CLOSE makes it do so. Sent, not posted: the host may
-  // unload the module as soon as Close returns, and a window left behind would call freed code
-  // at its owner's next dispatch.
+  // Only the owner can destroy it; the driver's own message makes it do so. Sent, not posted:
+  // the host may unload the module as soon as Close returns, and a window left behind would
+  // call freed code at its owner's next dispatch.
   DWORD_PTR result = 0;
-  if (SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG, kOwnerAnswerMs,
-                          &result) ||
+  if (SendMessageTimeoutA(window, kDestroyWindowMessage, 0, 0, SMTO_NORMAL | SMTO_ABORTIFHUNG,
+                          kOwnerAnswerMs, &result) ||
       !IsWindow(window)) {
     return;
   }
@@ -81,7 +81,13 @@ void CBrailleSampleDriver::DestroyHiddenWindow() {
   HMODULE self = nullptr;
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
                      reinterpret_cast<LPCSTR>(&CBrailleSampleDriver::HiddenWindowProc), &self);
-  PostMessageA(window, WM_CLOSE, 0, 0);
+  PostMessageA(window, kDestroyWindowMessage, 0, 0);
+}
+
+void CBrailleSampleDriver::DestroyWindowNow(HWND window) {
+  destroyingWindow.store(window);
+  DestroyWindow(window);
+  destroyingWindow.store(nullptr);
 }
 
 LRESULT CALLBACK CBrailleSampleDriver::HiddenWindowProc(HWND window, UINT message, WPARAM wParam,
@@ -91,7 +97,24 @@ LRESULT CALLBACK CBrailleSampleDriver::HiddenWindowProc(HWND window, UINT messag
 
 LRESULT CBrailleSampleDriver::HandleWindowMessage(HWND window, UINT message, WPARAM wParam,
                                                   LPARAM lParam) {
-  if (message == WM_NCDESTROY) ForgetWindow(window);
+  switch (message) {
+    case WM_CLOSE:
+      return 0;  // the window goes only when the driver says so
+    case kDestroyWindowMessage:
+      if (window != hiddenWindow.load()) DestroyWindowNow(window);
+      return 0;
+    case kCloseRequestMessage:
+      if (window == hiddenWindow.load() && closeRequested.exchange(false)) Close();
+      return 0;
+    case WM_NCDESTROY:
+      // Only a destruction the driver made; a WM_NCDESTROY sent by someone else leaves the
+      // window in service. (A window that its thread's end destroyed stays published until a
+      // post to it fails, which frees the event.)
+      if (window == destroyingWindow.load()) ForgetWindow(window);
+      break;
+    default:
+      break;
+  }
   if (message != kKeyEventMessage || !IsWindow(window) || window != hiddenWindow.load()) {
     // An event for a window that is no longer the hidden window is never delivered.
     if (message == kKeyEventMessage) keyNames.Release(wParam);
@@ -123,6 +146,7 @@ void CBrailleSampleDriver::ForgetWindow(HWND window) {
 void CBrailleSampleDriver::DeliverKeyEvent(KeyNamePool::Ticket ticket, int32_t value) {
   const char* name = keyNames.Take(ticket);
   if (!name) return;
+  CallbackScope scope(callbacks);
   IBrailleHost* current = host.load();
   try {
     if (current && name[0] != 0) current->OnKeyEvent(this, name, value);

@@ -14,9 +14,11 @@
 // due. Each wake then, in this order: handles the thread's messages, takes what the display
 // sent, runs the queued commands, and runs the poll tick if it is due. Every step is bounded,
 // so a host that streams writes never holds back keys or the tick, and the tick runs every
-// 100 ms whatever else arrives (a WM_TIMER would only come while the queue is empty); the
-// commands go before the tick so that a Close never waits behind the tick's slow work (a
-// search for a lost display).
+// 100 ms whatever else arrives; the commands go before the tick so that a Close never waits
+// behind the tick's slow work (a search for a lost display).
+//
+// Thread messages carry nothing but the wake: any program on the desktop that learns the
+// thread's id can post to it, so no thread message is ever taken as a command or a pointer.
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -107,7 +109,7 @@ void CBrailleSampleDriver::RunWorkerThread() {
     if (timeoutMs != 0 && !commands.PrepareToSleep()) timeoutMs = 0;
     WaitForWork(timeoutMs);
     commands.Awake();
-    if (!RunThreadMessages()) break;
+    RunThreadMessages();
     try {
       Device().ServiceInput();
     } catch (...) {
@@ -134,26 +136,15 @@ void CBrailleSampleDriver::WaitForWork(DWORD timeoutMs) {
     MsgWaitForMultipleObjectsEx(0, nullptr, timeoutMs, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
 }
 
-bool CBrailleSampleDriver::RunThreadMessages() {
+void CBrailleSampleDriver::RunThreadMessages() {
   MSG message;
   for (int handled = 0;
        handled < kMessagesPerWake && PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE); ++handled) {
-    if (message.message == WM_QUIT) continue;  // only CMD_STOP ends the loop
-    if (message.hwnd == nullptr && message.message == kWakeMessage) continue;
-    if (message.hwnd == nullptr && IsCommandMessage(message.message)) {
-      // A command posted as a thread message owns its payload, allocated with malloc.
-      auto* payload = reinterpret_cast<uint8_t*>(message.wParam);
-      const int32_t go = DispatchCommand(message.message - kCommandMessageBase, payload,
-                                         static_cast<uint64_t>(message.lParam));
-      std::free(payload);
-      if (!go) return false;
-    } else if (message.message == WM_TIMER) {
-      DispatchCommand(CMD_POLL, nullptr, 0);
-    } else {
-      DispatchMessageA(&message);
-    }
+    // The wake, WM_QUIT (only CMD_STOP ends the loop) or anyone's thread message: each has
+    // done its part by waking the thread.
+    if (message.hwnd == nullptr) continue;
+    DispatchMessageA(&message);
   }
-  return true;
 }
 
 bool CBrailleSampleDriver::RunQueuedCommands(QueuedCommand*& pending) {
@@ -179,12 +170,7 @@ void CBrailleSampleDriver::EndWorkerThread(QueuedCommand* pending) {
       list = next;
     }
   }
-  MSG message;
-  while (PeekMessageA(&message, reinterpret_cast<HWND>(-1), kCommandMessageBase,
-                      kLastCommandMessage, PM_REMOVE)) {
-    // PeekMessageA hands out WM_QUIT whatever the filter; it carries no payload.
-    if (IsCommandMessage(message.message)) std::free(reinterpret_cast<void*>(message.wParam));
-  }
+  workerThreadId.store(0);
   try {
     Device().Shutdown();
   } catch (...) {
@@ -225,7 +211,11 @@ int32_t CBrailleSampleDriver::PostCommand(CommandCode code, const void* data, ui
     FreeCommand(command);
     return 0;
   }
-  if (ticket != 0) WaitForCommand(ticket);
+  if (ticket != 0) {
+    workerWaiters.fetch_add(1);
+    WaitForCommand(ticket);
+    workerWaiters.fetch_sub(1);
+  }
   return 1;
 }
 

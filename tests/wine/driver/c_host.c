@@ -34,7 +34,26 @@ struct CHost {
   int keyCount;
   DataCall data[MAX_CALLS];
   int dataCount;
+  CHostHook hook;
+  void* hookContext;
 };
+
+static void CallHook(CHost* host, void* driver, const char* name) {
+  CHostHook hook;
+  void* context;
+  EnterCriticalSection(&host->lock);
+  hook = host->hook;
+  context = host->hookContext;
+  LeaveCriticalSection(&host->lock);
+  if (hook != NULL) hook(context, driver, name);
+}
+
+void CHostSetHook(CHost* host, CHostHook hook, void* context) {
+  EnterCriticalSection(&host->lock);
+  host->hook = hook;
+  host->hookContext = context;
+  LeaveCriticalSection(&host->lock);
+}
 
 static int32_t OnKeyEvent(CHost* host, void* driver, const char* name, int32_t value) {
   EnterCriticalSection(&host->lock);
@@ -46,11 +65,11 @@ static int32_t OnKeyEvent(CHost* host, void* driver, const char* name, int32_t v
     call->driver = driver;
   }
   LeaveCriticalSection(&host->lock);
+  CallHook(host, driver, name);
   return 0;
 }
 
 static int32_t OnDeviceData(CHost* host, void* driver, const uint8_t* bytes, int32_t length) {
-  (void)driver;
   EnterCriticalSection(&host->lock);
   if (host->dataCount < MAX_CALLS) {
     DataCall* call = &host->data[host->dataCount++];
@@ -59,6 +78,7 @@ static int32_t OnDeviceData(CHost* host, void* driver, const uint8_t* bytes, int
     call->thread = GetCurrentThreadId();
   }
   LeaveCriticalSection(&host->lock);
+  CallHook(host, driver, NULL);
   return 0;
 }
 

@@ -26,6 +26,11 @@ int CHostDataCount(CHost* host);
 DWORD CHostDataThread(CHost* host, int index);
 int32_t CHostDataLength(CHost* host, int index);
 const uint8_t* CHostDataBytes(CHost* host, int index); /* the first 3 bytes */
+/* Called after each callback has been recorded, on the calling thread and outside the host's
+ * lock, so that a test can make the host call back into the driver from inside its callbacks:
+ * name is the key's name for OnKeyEvent and null for OnDeviceData. Null removes it. */
+typedef void (*CHostHook)(void* context, void* driver, const char* name);
+void CHostSetHook(CHost* host, CHostHook hook, void* context);
 
 /* GetBrailleInterface of module, found by name; *stored receives what it stored. */
 void* CDriverGet(HMODULE module, void** stored);

@@ -45,30 +45,32 @@ TEST_F(DriverTest, AtMostAThousandCommandsWaitAndTheRestAreRefused) {
   EXPECT_NE(CDriverWriteTextCells(driver, dots, 1), 0);
 }
 
-TEST_F(DriverTest, OnlyThreadMessagesAreCommandsAndOnlyStopEndsTheLoop) {
+// Any program that learns the worker thread's id can post to it: no thread message is a
+// command or carries a pointer the driver takes. Messages for windows of the thread are theirs.
+TEST_F(DriverTest, ThreadMessagesOnlyWakeTheWorkerAndOnlyStopEndsTheLoop) {
   ASSERT_EQ(Open(), 1);
   RunAtNextTick(ScriptedAction::kCreateWindow);
   HWND workerWindow = control->WorkerWindow();
   ASSERT_NE(workerWindow, nullptr);
   const DWORD worker = control->CallThread();
 
-  // Addressed to a window, a command number is an ordinary window message.
-  PostMessageA(workerWindow, 1026 + 5, 0, 3);
-  PostMessageA(workerWindow, 1026 + 0, 0, 0);
-  EXPECT_TRUE(WaitUntil([&] { return control->WorkerWindowMessages(1026) == 1; }));
-  EXPECT_EQ(control->WorkerWindowMessages(1031), 1);
-  // WM_TIMER for any window is a poll tick and goes to no window.
-  const int32_t ticks = control->PollTicks();
-  PostMessageA(workerWindow, WM_TIMER, 0, 0);
-  EXPECT_TRUE(WaitUntil([&] { return control->PollTicks() > ticks; }));
-  EXPECT_EQ(control->WorkerWindowMessages(WM_TIMER), 0);
-  // WM_QUIT does not end the loop.
+  // The numbers that once were commands (stop, disconnect, suspend, writes with a payload to
+  // free), with forged pointers; a timer message with no timer behind it; a quit.
+  for (UINT message = 1026; message <= 1034; ++message)
+    PostThreadMessageA(worker, message, static_cast<WPARAM>(0xDEAD0000u + message), 3);
+  PostThreadMessageA(worker, WM_TIMER, 0xDEAD, 0);
   PostThreadMessageA(worker, WM_QUIT, 0, 0);
-  PumpFor(200);
+  // Addressed to a window of the thread, the same numbers are that window's messages.
+  PostMessageA(workerWindow, 1026 + 5, 0, 3);
+  PostMessageA(workerWindow, WM_TIMER, 0, 0);
+  EXPECT_TRUE(WaitUntil([&] { return control->WorkerWindowMessages(WM_TIMER) == 1; }));
+  EXPECT_EQ(control->WorkerWindowMessages(1031), 1);
+  PumpFor(300);
   const uint8_t dots[1] = {0x42};
   EXPECT_NE(CDriverWriteTextCells(driver, dots, 1), 0);
   EXPECT_TRUE(WaitUntil([&] { return Log() == "Connect(COM1);WriteText(1:42)"; }));
   EXPECT_TRUE(control->CallsOnOneThread());
+  EXPECT_EQ(control->LiveCommandPayloads(), 0);
 }
 
 TEST_F(DriverTest, AQuitMessageLeftWhenTheLoopEndsIsNotTakenForAPayload) {

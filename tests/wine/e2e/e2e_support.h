@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "c_host.h"
+#include "process_resources.h"
 
 namespace zol::e2e {
 
@@ -46,14 +47,9 @@ std::string ZolDllPath();
 uint8_t HostPattern(uint8_t device);
 uint8_t DevicePattern(uint8_t host);
 
-// Handles, threads and private bytes of this process.
-struct Resources {
-  DWORD handles = 0;
-  DWORD threads = 0;
-  size_t privateBytes = 0;
-};
-Resources MeasureResources();
-std::string Describe(const Resources& r);
+using testing::Describe;
+using testing::MeasureResources;
+using testing::Resources;
 
 // A new section of size bytes named name that grants every account mapping it for reading and
 // writing and nothing else, as one created by another account or an elevated program leaves it

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <atomic>
@@ -335,6 +337,100 @@ TEST_F(SerialE2E, LettingGoLeavesTheDisplayBlank) {
   EXPECT_THAT(lost, ::testing::Not(::testing::HasSubstr("before closing, acknowledged")));
   EXPECT_THAT(lost, ::testing::Not(::testing::HasSubstr("no acknowledgement after")));
   sim.Send("ack all");
+}
+
+// What other programs may send: every number that once was a command of the worker thread,
+// with a forged pointer, posted to every thread of this process, and WM_CLOSE sent to the hidden
+// window from another thread. The driver neither crashes nor stops taking keys and writes.
+TEST_F(SerialE2E, ForeignMessagesNeitherCrashNorStopTheDriver) {
+  ASSERT_TRUE(Open(sim.com()));
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  ASSERT_NE(snapshot, INVALID_HANDLE_VALUE);
+  THREADENTRY32 entry;
+  entry.dwSize = sizeof entry;
+  int threads = 0;
+  for (BOOL more = Thread32First(snapshot, &entry); more; more = Thread32Next(snapshot, &entry)) {
+    if (entry.th32OwnerProcessID != GetCurrentProcessId()) continue;
+    ++threads;
+    for (UINT message = 1026; message <= 1034; ++message)
+      PostThreadMessageA(entry.th32ThreadID, message, static_cast<WPARAM>(0xDEAD0000u + message),
+                         40);
+    PostThreadMessageA(entry.th32ThreadID, WM_TIMER, 0xDEAD, 0);
+  }
+  CloseHandle(snapshot);
+  EXPECT_GE(threads, 2);
+  PumpFor(300);
+  std::atomic<bool> sent{false};
+  std::thread closer([&sent] {
+    HWND window = FindWindowExA(HWND_MESSAGE, nullptr, "ZOL", nullptr);
+    DWORD_PTR result = 0;
+    if (window != nullptr) SendMessageTimeoutA(window, WM_CLOSE, 0, 0, SMTO_NORMAL, 5000, &result);
+    sent.store(window != nullptr);
+  });
+  EXPECT_TRUE(PumpUntil([&] { return sent.load(); }, 10000)) << "the hidden window was found";
+  closer.join();
+
+  const int keys = CHostKeyCount(dll.host);
+  sim.Send("key F4");
+  EXPECT_TRUE(PumpUntil([&] { return FindKey(dll.host, "F4", keys) >= 0; }, 5000));
+  const Bytes text = HostCells(40, 0x44);
+  EXPECT_EQ(WriteTextAndWait(text).size(), 42u);
+}
+
+// The host calls back into the driver from inside its callbacks: a suspend and resume from
+// OnKeyEvent (a "toggle braille" key) returns at once, and a Close from OnDeviceData (on the
+// worker thread) is finished by this thread; keys keep reaching it, and a later Open works.
+TEST_F(SerialE2E, CallsFromInsideCallbacksNeverWaitOnThemselves) {
+  struct Reentry {
+    std::atomic<int> pending{0};  // 1: toggle from OnKeyEvent, 2: Close from OnDeviceData
+    std::atomic<DWORD> elapsedMs{~0u};
+    static void Hook(void* context, void* driver, const char* name) {
+      auto* self = static_cast<Reentry*>(context);
+      const int want = name != nullptr ? 1 : 2;
+      int expected = want;
+      if (!self->pending.compare_exchange_strong(expected, 0)) return;
+      const DWORD start = GetTickCount();
+      if (want == 1) {
+        CDriverSetSuspended(driver, 1);
+        CDriverSetSuspended(driver, 0);
+      } else {
+        CDriverClose(driver);
+      }
+      self->elapsedMs.store(GetTickCount() - start);
+    }
+  } reentry;
+  CHostSetHook(dll.host, &Reentry::Hook, &reentry);
+  ASSERT_TRUE(Open(sim.com()));
+
+  reentry.pending.store(1);
+  sim.Send("key F5");
+  ASSERT_TRUE(PumpUntil([&] { return reentry.pending.load() == 0; }, 5000));
+  std::printf("[ reentry ] suspend and resume from OnKeyEvent: %lu ms\n",
+              static_cast<unsigned long>(reentry.elapsedMs.load()));
+  EXPECT_LT(reentry.elapsedMs.load(), 500u);
+  PumpFor(2000);  // the resume reconnects
+  int keys = CHostKeyCount(dll.host);
+  sim.Send("key F6");
+  ASSERT_TRUE(PumpUntil([&] { return FindKey(dll.host, "F6", keys) >= 0; }, 5000));
+  EXPECT_EQ(CHostKeyThread(dll.host, FindKey(dll.host, "F6", keys)), GetCurrentThreadId());
+
+  reentry.pending.store(2);
+  const size_t mark = sim.Mark();
+  sim.Send("scan 20");  // left Ctrl: OnDeviceData first
+  ASSERT_TRUE(PumpUntil([&] { return reentry.pending.load() == 0; }, 5000));
+  std::printf("[ reentry ] Close from OnDeviceData: %lu ms\n",
+              static_cast<unsigned long>(reentry.elapsedMs.load()));
+  EXPECT_LT(reentry.elapsedMs.load(), 500u);
+  EXPECT_TRUE(sim.WaitFor(mark, "rx CELLS")) << "closed: the display is left blank";
+  PumpFor(300);
+  keys = CHostKeyCount(dll.host);
+  sim.Send("key F7");
+  PumpFor(500);
+  EXPECT_EQ(FindKey(dll.host, "F7", keys), -1) << "closed";
+  CHostSetHook(dll.host, nullptr, nullptr);
+  ASSERT_TRUE(Open(sim.com()));
+  sim.Send("key F8");
+  EXPECT_TRUE(PumpUntil([&] { return FindKey(dll.host, "F8", keys) >= 0; }, 5000));
 }
 
 // The keys pass on to the system, so that its key state shows what a person would feel. Wine
