@@ -26,6 +26,9 @@ class InputTranslator {
   // off, with or without a host, and post nothing. Code 0, empty rows and codes above 64 post
   // nothing; codes above 64 leave the mode alone.
   void HandleFunctionKey(uint8_t code);
+  // Routing keys of either link: a value outside the display's text cells, [0, textCellCount),
+  // is not delivered but told to the watcher; nor is any value while the count is 0.
+  //
   // "Routing" (or "Routing2" in routing mode) with the code as value; codes with bit 7 set are
   // dropped.
   void HandleHidRoutingKey(uint8_t code);
@@ -77,6 +80,7 @@ class InputTranslator {
   // name no character, type nothing.
   void SendCharacter(uint8_t code);
   void PostChordName(uint8_t flags, uint8_t dots);
+  void PostRoutingKey(const char* name, int32_t value);
   void ReportCtrlScanCode();
 
   HostLink& host_;

@@ -1,5 +1,5 @@
 // The input translation's own doings as the trace sees them: keys released because the link
-// ended.
+// ended, routing keys dropped.
 #pragma once
 
 #include "input/input_watcher.h"
@@ -15,6 +15,9 @@ class TracingInputWatcher final : public InputWatcher {
   void HeldKeyReleased(uint16_t scan, uint32_t flags) override {
     log_.Line("key released as the link ended: scan code %02X%s", static_cast<unsigned>(scan),
               (flags & kKeyEventExtendedKey) != 0 ? " extended" : "");
+  }
+  void RoutingKeyDropped(const char* name, int32_t value, int32_t textCells) override {
+    log_.Line("key %s %d dropped: outside the %d text cells", name, value, textCells);
   }
 
  private:
