@@ -35,8 +35,8 @@ void HidPcGroup::KeyBursts() {
     const size_t mark = bench_.host.keys.size();
     StreamRecord record;
     for (int i = 0; i < kKeys; ++i) {
-      record.pressed.push_back({QpcNs(QpcNow()), i});
-      setup.display.PressRoutingKey(static_cast<uint8_t>(i));
+      record.pressed.push_back({QpcNs(QpcNow()), i % 40});
+      setup.display.PressRoutingKey(static_cast<uint8_t>(i % 40));
     }
     setup.pc.display().InputWaiting();
     const int64_t start = QpcNow();

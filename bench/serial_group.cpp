@@ -72,9 +72,10 @@ bool SerialGroup::WaitShown(size_t mark, int64_t index, double limitMs) {
       limitMs);
 }
 
-// Routing key codes 3 to 102: with the display's 2 status cells the host sees values 1 to 100.
+// Routing key codes 3 to 41: with the display's 2 status cells the host sees values 1 to 39,
+// each within its 40 text cells.
 std::string SerialGroup::PressCommand(int key) const {
-  return "route " + std::to_string(3 + key % 100);
+  return "route " + std::to_string(3 + key % 39);
 }
 
 std::vector<StreamRecord::Key> SerialGroup::KeysSentSince(size_t mark) {

@@ -30,7 +30,7 @@ void InputTranslator::HandleFunctionKey(uint8_t code) {
 
 void InputTranslator::HandleHidRoutingKey(uint8_t code) {
   if (!host_.HostSet() || (code & kSecondSetBit) != 0) return;
-  host_.PostKeyEvent(routingMode_ != 0 ? "Routing2" : "Routing", code);
+  PostRoutingKey(routingMode_ != 0 ? "Routing2" : "Routing", code);
 }
 
 void InputTranslator::HandleSerialRoutingKey(uint8_t code) {
@@ -39,7 +39,7 @@ void InputTranslator::HandleSerialRoutingKey(uint8_t code) {
   const bool secondSet = (code & kSecondSetBit) != 0 || routingMode_ != 0;
   const char* routingName = secondSet ? "Routing2" : "Routing";
   if (shared_.statusCellCount.load() != 2) {
-    host_.PostKeyEvent(routingName, key);
+    PostRoutingKey(routingName, key);
     return;
   }
   switch (key) {
@@ -51,9 +51,20 @@ void InputTranslator::HandleSerialRoutingKey(uint8_t code) {
       break;
     default:
       // Routing keys count from the first text cell, after the two status cells.
-      host_.PostKeyEvent(routingName, key - 2);
+      PostRoutingKey(routingName, key - 2);
       break;
   }
+}
+
+// A host indexes its line with the value: one outside the text cells would have it read past
+// the line's end (or before its start).
+void InputTranslator::PostRoutingKey(const char* name, int32_t value) {
+  const int32_t textCells = shared_.textCellCount.load();
+  if (value < 0 || value >= textCells) {
+    if (watcher_ != nullptr) watcher_->RoutingKeyDropped(name, value, textCells);
+    return;
+  }
+  host_.PostKeyEvent(name, value);
 }
 
 void InputTranslator::HandleKeyboardText(const uint8_t* text, size_t available, uint8_t /*count*/) {

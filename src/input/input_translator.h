@@ -6,7 +6,9 @@
 
 #include "core/clock.h"
 #include "core/shared_state.h"
+#include "input/held_keys.h"
 #include "input/host_link.h"
+#include "input/input_watcher.h"
 #include "input/key_injector.h"
 
 namespace zol {
@@ -24,6 +26,9 @@ class InputTranslator {
   // off, with or without a host, and post nothing. Code 0, empty rows and codes above 64 post
   // nothing; codes above 64 leave the mode alone.
   void HandleFunctionKey(uint8_t code);
+  // Routing keys of either link: a value outside the display's text cells, [0, textCellCount),
+  // is not delivered but told to the watcher; nor is any value while the count is 0.
+  //
   // "Routing" (or "Routing2" in routing mode) with the code as value; codes with bit 7 set are
   // dropped.
   void HandleHidRoutingKey(uint8_t code);
@@ -46,8 +51,14 @@ class InputTranslator {
   // other codes of 0xE0 and above are dropped and leave the flags as they were; any other code
   // is injected as the key's set 1 make code with the collected flags (a release is the make
   // code with the release flag), which are then cleared. The Ctrl code 0x14 also reports a
-  // 3-byte tick record to the host's OnDeviceData first.
+  // 3-byte tick record to the host's OnDeviceData first. Keys pressed are held until their
+  // release, which is injected whether or not the key is held.
   void HandleScanCode(uint16_t code);
+  // The link has ended (closed, suspended, lent out, lost or shut down): every key still held
+  // is released, the last pressed first, and a half-received prefix is forgotten, so that no
+  // modifier stays down and the next link's first key is not taken as extended or released.
+  // The host is told nothing (no OnDeviceData for Ctrl): it may be closing.
+  void ReleaseHeldKeys();
   // A character (no flags, or the space), a special key (flag 0x04; dots is the command code)
   // or a chord named "KBD" / "shift KBD" (flag 0x02) plus its dot numbers, posted with value 0.
   void HandleBrailleKeys(uint8_t flags, uint8_t dots, uint8_t character);
@@ -57,6 +68,9 @@ class InputTranslator {
 
   int32_t routingMode() const { return routingMode_; }
   uint32_t scanCodeFlags() const { return scanCodeFlags_; }
+  size_t heldKeyCount() const { return heldKeys_.count(); }
+  // Set before the worker thread starts; null (the default) tells nobody.
+  void SetWatcher(InputWatcher* watcher) { watcher_ = watcher; }
 
  private:
   // Types the character of a Windows-1252 code. A character that a key of the layout produces
@@ -66,6 +80,7 @@ class InputTranslator {
   // name no character, type nothing.
   void SendCharacter(uint8_t code);
   void PostChordName(uint8_t flags, uint8_t dots);
+  void PostRoutingKey(const char* name, int32_t value);
   void ReportCtrlScanCode();
 
   HostLink& host_;
@@ -74,6 +89,8 @@ class InputTranslator {
   SharedState& shared_;
   int32_t routingMode_ = 0;
   uint32_t scanCodeFlags_ = 0;
+  HeldKeys heldKeys_;
+  InputWatcher* watcher_ = nullptr;
   // Composed names ("qwerty:" text, "KBD" chords); overwritten by the next one.
   char keyNameBuffer_[128] = {};
 };

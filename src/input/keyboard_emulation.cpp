@@ -117,7 +117,28 @@ void InputTranslator::HandleScanCode(uint16_t code) {
   // layout's table of make codes, so a break code would release nothing and leave the key down.
   const uint16_t scan = scanCodeTable[code] & kScanCodeMakeMask;
   injector_.ScanCode(scan, scanCodeFlags_ | kKeyEventScanCode);
+  // Scan code 0 is no key, and nothing can be left down by it.
+  if (scan != 0) {
+    const HeldKeys::Key key{static_cast<uint8_t>(scan),
+                            (scanCodeFlags_ & kKeyEventExtendedKey) != 0};
+    if ((scanCodeFlags_ & kKeyEventKeyUp) != 0) {
+      heldKeys_.Release(key);
+    } else {
+      heldKeys_.Press(key);
+    }
+  }
   scanCodeFlags_ = 0;
+}
+
+void InputTranslator::ReleaseHeldKeys() {
+  scanCodeFlags_ = 0;
+  HeldKeys::Key key{};
+  while (heldKeys_.TakeLast(&key)) {
+    const uint32_t flags =
+        kKeyEventKeyUp | kKeyEventScanCode | (key.extended ? kKeyEventExtendedKey : 0);
+    injector_.ScanCode(key.make, flags);
+    if (watcher_ != nullptr) watcher_->HeldKeyReleased(key.make, flags);
+  }
 }
 
 // Tells the host that a Ctrl key went down or up: a 3-byte record of the low 16 bits of the

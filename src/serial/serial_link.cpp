@@ -91,6 +91,8 @@ void SerialLink::ConfirmIdentify() {
 }
 
 void SerialLink::ClosePort() {
+  // Every serial session ends here: no key of the display's keyboard may stay down after it.
+  input_.ReleaseHeldKeys();
   portFailed_ = false;
   if (port_ == nullptr) return;
   port_->Close();

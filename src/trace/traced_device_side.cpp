@@ -27,9 +27,12 @@ TracedDeviceSide::TracedDeviceSide(const Platform& platform, SharedState& shared
       hidBus_(platform.hidBus, log_),
       serialPorts_(platform.serialPorts, log_),
       host_(host, log_),
+      input_(log_),
       core_(Platform{platform.clock, hidBus_, serialPorts_, platform.shareSection,
                      platform.keyInjector},
-            shared, host_) {}
+            shared, host_) {
+  core_.input().SetWatcher(&input_);
+}
 
 TracedDeviceSide::LinkSnapshot TracedDeviceSide::Snapshot() {
   return LinkSnapshot{core_.linkKind(),

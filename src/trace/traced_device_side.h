@@ -1,13 +1,14 @@
 // The device side with the I/O trace switched on: the same DeviceCore, composed over tracing
-// wrappers of the platform's HID bus and serial ports and of the host link, and wrapped itself
-// so that connection events and acknowledgement time-outs are reported and the collected lines
-// are written out after every command and tick.
+// wrappers of the platform's HID bus and serial ports and of the host link, with a watcher of
+// the input translation, and wrapped itself so that connection events and acknowledgement
+// time-outs are reported and the collected lines are written out after every command and tick.
 #pragma once
 
 #include "connection/device_core.h"
 #include "trace/trace_log.h"
 #include "trace/tracing_hid_bus.h"
 #include "trace/tracing_host_link.h"
+#include "trace/tracing_input_watcher.h"
 #include "trace/tracing_serial_port.h"
 
 namespace zol {
@@ -58,6 +59,7 @@ class TracedDeviceSide final : public DeviceService {
   TracingHidBus hidBus_;
   TracingSerialPortFactory serialPorts_;
   TracingHostLink host_;
+  TracingInputWatcher input_;
   DeviceCore core_;
 };
 

@@ -32,12 +32,12 @@ class HidPollTick : public ::testing::Test {
 };
 
 TEST_F(HidPollTick, InputIsTakenInOrderAndAFloodIsBoundedPerWake) {
-  for (int i = 0; i < 100; ++i) h.hidDisplay.PressRoutingKey(static_cast<uint8_t>(i));
+  for (int i = 0; i < 100; ++i) h.hidDisplay.PressRoutingKey(static_cast<uint8_t>(i % 40));
   h.core.ServiceInput();
   ASSERT_EQ(h.host.events.size(), 64u);
   h.core.ServiceInput();
   ASSERT_EQ(h.host.events.size(), 100u);
-  for (int i = 0; i < 100; ++i) EXPECT_EQ(h.host.events[i].value, i) << i;
+  for (int i = 0; i < 100; ++i) EXPECT_EQ(h.host.events[i].value, i % 40) << i;
 }
 
 TEST_F(HidPollTick, ALateAcknowledgementNeedsMoreThan1000Ms) {

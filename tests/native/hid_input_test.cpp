@@ -9,6 +9,7 @@ using Events = std::vector<testing::KeyEvent>;
 
 class HidInput : public HidLinkTest {
  protected:
+  HidInput() { shared.textCellCount = 40; }
   // The key events that one input report leads to.
   Events Decode(std::initializer_list<uint8_t> bytes) {
     host.events.clear();

@@ -53,6 +53,7 @@ TEST_F(FunctionKeys, WithoutHostNothingIsPostedButTheModeStillSwitches) {
 }
 
 TEST_F(RoutingKeys, RoutingModeSelectsRouting2OnBothLinks) {
+  shared.textCellCount = 40;
   shared.statusCellCount = 4;
   translator.HandleFunctionKey(63);
   translator.HandleHidRoutingKey(5);
@@ -64,34 +65,69 @@ TEST_F(RoutingKeys, RoutingModeSelectsRouting2OnBothLinks) {
                                        KeyEvent{"Routing", 5}, KeyEvent{"Routing", 5}));
 }
 
-TEST_F(RoutingKeys, HidKeysWithBit7PostNothing) {
-  for (int code : {0x80, 0x85, 0xFF}) translator.HandleHidRoutingKey(code);
-  translator.HandleFunctionKey(63);
-  translator.HandleHidRoutingKey(0x85);
-  EXPECT_THAT(host.events, IsEmpty());
-}
-
-TEST_F(RoutingKeys, HidKeysNeverNameStatusKeys) {
-  shared.statusCellCount = 2;
-  for (int code : {0, 1, 2, 3, 127}) translator.HandleHidRoutingKey(code);
-  EXPECT_THAT(host.events,
-              ElementsAre(KeyEvent{"Routing", 0}, KeyEvent{"Routing", 1}, KeyEvent{"Routing", 2},
-                          KeyEvent{"Routing", 3}, KeyEvent{"Routing", 127}));
-}
-
-TEST_F(RoutingKeys, SerialKeysWithTwoStatusCells) {
-  shared.statusCellCount = 2;
-  for (int code : {1, 2, 3, 0, 0x81, 0x82, 0x85, 0x80, 0xFF}) {
-    translator.HandleSerialRoutingKey(code);
+// Serial: with exactly two status cells, codes 1 and 2 are status keys and the value is the code
+// less two; otherwise the value is the code. HID: the value is the code, bit 7 set drops it.
+// Either way a value outside [0, text cells) is dropped, and so is every value without text
+// cells.
+TEST_F(RoutingKeys, OnlyValuesWithinTheTextCellsAreDelivered) {
+  enum Link { kSerial, kHid };
+  const struct {
+    Link link;
+    int32_t textCells;
+    int32_t statusCells;
+    std::vector<int> codes;
+    std::vector<KeyEvent> delivered;
+  } cases[] = {
+      {kSerial,
+       40,
+       2,
+       {0, 1, 3, 41, 42, 43, 127, 0x80, 0x81, 0xA9, 0xAA, 0xFF},
+       {{"STATUS1", 0}, {"Routing", 1}, {"Routing", 39}, {"STATUS3", 0}, {"Routing2", 39}}},
+      {kSerial, 80, 2, {0, 2, 3, 81, 82, 127}, {{"STATUS2", 0}, {"Routing", 1}, {"Routing", 79}}},
+      {kSerial,
+       40,
+       0,
+       {0, 1, 2, 39, 40, 127, 0xA7, 0xA8},
+       {{"Routing", 0}, {"Routing", 1}, {"Routing", 2}, {"Routing", 39}, {"Routing2", 39}}},
+      {kSerial, 80, 0, {0, 79, 80, 127}, {{"Routing", 0}, {"Routing", 79}}},
+      {kSerial, 40, 4, {0, 1, 39, 40, 127}, {{"Routing", 0}, {"Routing", 1}, {"Routing", 39}}},
+      {kSerial,
+       80,
+       4,
+       {0, 79, 80, 0xCF, 0xD0},
+       {{"Routing", 0}, {"Routing", 79}, {"Routing2", 79}}},
+      {kHid, 40, 0, {0, 39, 40, 127, 0x80}, {{"Routing", 0}, {"Routing", 39}}},
+      {kHid,
+       40,
+       2,
+       {0, 1, 2, 39, 40},
+       {{"Routing", 0}, {"Routing", 1}, {"Routing", 2}, {"Routing", 39}}},
+      {kHid, 40, 4, {39, 40}, {{"Routing", 39}}},
+      {kHid, 80, 0, {0, 79, 80, 127}, {{"Routing", 0}, {"Routing", 79}}},
+      {kHid, 80, 2, {79, 80}, {{"Routing", 79}}},
+      {kHid, 80, 4, {79, 80, 0xCF}, {{"Routing", 79}}},
+      {kSerial, 0, 2, {0, 1, 3}, {{"STATUS1", 0}}},
+      {kSerial, 0, 0, {0, 1}, {}},
+      {kHid, 0, 0, {0, 1}, {}},
+  };
+  for (const auto& c : cases) {
+    shared.textCellCount = c.textCells;
+    shared.statusCellCount = c.statusCells;
+    host.events.clear();
+    for (int code : c.codes) {
+      if (c.link == kSerial) {
+        translator.HandleSerialRoutingKey(static_cast<uint8_t>(code));
+      } else {
+        translator.HandleHidRoutingKey(static_cast<uint8_t>(code));
+      }
+    }
+    EXPECT_EQ(host.events, c.delivered) << (c.link == kSerial ? "serial, " : "HID, ") << c.textCells
+                                        << " text cells, " << c.statusCells << " status cells";
   }
-  EXPECT_THAT(
-      host.events,
-      ElementsAre(KeyEvent{"STATUS1", 0}, KeyEvent{"STATUS2", 0}, KeyEvent{"Routing", 1},
-                  KeyEvent{"Routing", -2}, KeyEvent{"STATUS3", 0}, KeyEvent{"STATUS4", 0},
-                  KeyEvent{"Routing2", 3}, KeyEvent{"Routing2", -2}, KeyEvent{"Routing2", 125}));
 }
 
 TEST_F(RoutingKeys, SerialKeysWithTwoStatusCellsInRoutingMode) {
+  shared.textCellCount = 40;
   shared.statusCellCount = 2;
   translator.HandleFunctionKey(63);
   for (int code : {1, 2, 5, 0x82}) translator.HandleSerialRoutingKey(code);
@@ -99,20 +135,9 @@ TEST_F(RoutingKeys, SerialKeysWithTwoStatusCellsInRoutingMode) {
                                        KeyEvent{"Routing2", 3}, KeyEvent{"STATUS4", 0}));
 }
 
-TEST_F(RoutingKeys, SerialKeysWithoutTwoStatusCellsAreAllRoutingKeys) {
-  for (int statusCells : {0, 4}) {
-    shared.statusCellCount = statusCells;
-    host.events.clear();
-    for (int code : {0, 1, 2, 0x85, 0xFF}) translator.HandleSerialRoutingKey(code);
-    EXPECT_THAT(host.events,
-                ElementsAre(KeyEvent{"Routing", 0}, KeyEvent{"Routing", 1}, KeyEvent{"Routing", 2},
-                            KeyEvent{"Routing2", 5}, KeyEvent{"Routing2", 127}))
-        << statusCells << " status cells";
-  }
-}
-
 TEST_F(RoutingKeys, WithoutHostNothingIsPosted) {
   host.hostSet = false;
+  shared.textCellCount = 40;
   shared.statusCellCount = 2;
   translator.HandleHidRoutingKey(5);
   translator.HandleSerialRoutingKey(1);

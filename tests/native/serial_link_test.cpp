@@ -310,6 +310,7 @@ TEST_F(SerialLinkTest, FailedWriteStillCountsTheFrameAsSent) {
 // Receiving and dispatching.
 
 TEST_F(SerialLinkTest, EveryKeyPacketIsAcknowledgedOnceBeforeItsHandlerRuns) {
+  shared.textCellCount = 80;
   shared.statusCellCount = 4;
   Open();
   display.SendFunctionKey(1);
@@ -393,6 +394,7 @@ class SerialLinkPiecesTest : public SerialLinkTest,
                              public ::testing::WithParamInterface<uint32_t> {};
 
 TEST_P(SerialLinkPiecesTest, SameResultWhateverTheReadSize) {
+  shared.textCellCount = 80;
   Open();
   display.SendFunctionKey(1);
   display.SendRaw({0x01, 0x02, 0x55});  // cut short; the next start byte becomes its length

@@ -43,6 +43,10 @@ TEST_F(TraceTest, SerialSessionShowsPacketsKeysAndTimeOuts) {
   Tick();
   EXPECT_TRUE(sink.Has("01 02 10 01 03 01 42 AA"));
   EXPECT_TRUE(sink.Has("key F1 0"));
+  h.serialDisplay.SendRoutingKey(42);
+  for (uint16_t code : {0x14, 0xE0, 0x1F}) h.serialDisplay.SendScanCode(code);
+  Tick();
+  EXPECT_TRUE(sink.Has("key Routing 40 dropped: outside the 40 text cells"));
 
   h.serialDisplay.SetCellsAck(sim::CellsAckPolicy::kNone);
   const uint8_t dots[2] = {0x01, 0x02};
@@ -53,6 +57,8 @@ TEST_F(TraceTest, SerialSessionShowsPacketsKeysAndTimeOuts) {
   EXPECT_TRUE(sink.Has("serial acknowledgement time-out (1 in a row)"));
 
   traced.Shutdown();
+  EXPECT_TRUE(sink.Has("key released as the link ended: scan code 5B extended\n"));
+  EXPECT_TRUE(sink.Has("key released as the link ended: scan code 1D\n"));
   EXPECT_TRUE(sink.Has("serial close"));
   EXPECT_TRUE(sink.Has("shutdown"));
 }

@@ -14,6 +14,7 @@
 #include "sim/serial_display_port.h"
 #include "sim/sim_clock.h"
 #include "support/connection_fakes.h"
+#include "support/input_recorders.h"
 
 namespace zol::test {
 
@@ -69,7 +70,7 @@ class ConnectionHarness {
   sim::SerialDisplay serialDisplay{clock};
   sim::SimSerialPortFactory serialPorts{serialDisplay, "COM3"};
   MemoryShareSection share;
-  NullKeyInjector keys;
+  testing::RecordingKeyInjector keys;
   SharedState shared;
   HostRecorder host;
   Platform platform{clock, hidBus, serialPorts, share, keys};

@@ -289,10 +289,10 @@ TEST_F(HidE2E, UnpluggedBetweenTicksAndInTheMiddleOfAFrame) {
 TEST_F(HidE2E, KeysAndFramesFlowWhileTheHostWritesBackToBack) {
   Serve(sim::HidDisplay::Model40(), hid::kProduct40);
   ASSERT_TRUE(Open());
-  for (int i = 0; i < 60; ++i) display->PressRoutingKey(static_cast<uint8_t>(i));
+  for (int i = 0; i < 60; ++i) display->PressRoutingKey(static_cast<uint8_t>(i % 40));
   ASSERT_TRUE(PumpUntil([&] { return CHostKeyCount(dll->host) >= 60; }, 3000))
       << CHostKeyCount(dll->host) << " of 60 keys";
-  for (int i = 0; i < 60; ++i) EXPECT_EQ(CHostKeyValue(dll->host, i), i);
+  for (int i = 0; i < 60; ++i) EXPECT_EQ(CHostKeyValue(dll->host, i), i % 40);
 
   std::atomic<bool> stop{false};
   std::atomic<int> lastAccepted{-1};
