@@ -19,7 +19,7 @@ namespace zol::win32 {
 // SystemHidApi) nothing is listed and every HID call fails: HID is unavailable.
 class Win32HidBus : public HidBus {
  public:
-  // The system's hid.dll and setupapi.dll, loaded on the first listing.
+  // The system's hid.dll and setupapi.dll, loaded on first use (the worker thread).
   Win32HidBus() = default;
   // These functions instead; null makes HID unavailable.
   explicit Win32HidBus(const HidApi* api) : api_(api), apiChosen_(true) {}
