@@ -43,7 +43,14 @@ bool Selected(const Options& options, const Group& group) {
 }
 
 IBrailleDriver* LoadDriver(const std::string& path) {
-  HMODULE module = LoadLibraryA(path.c_str());
+  // As a host should: by full path, its dependencies from its own folder or the system's.
+  char full[MAX_PATH];
+  const DWORD length = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+  HMODULE module =
+      length > 0 && length < MAX_PATH
+          ? LoadLibraryExA(full, nullptr,
+                           LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32)
+          : nullptr;
   if (module == nullptr) {
     std::fprintf(stderr, "zol_bench: cannot load %s (error %lu)\n", path.c_str(), GetLastError());
     return nullptr;

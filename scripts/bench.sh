@@ -46,14 +46,15 @@ mkdir -p "$out"
 exe=$root/build/windows/bin/hidsim/zol_bench.exe
 to_windows() { echo "Z:${1//\//\\}"; }
 
-# Runs the benchmark on one DLL. The serial display plays on a pty linked as COM147 (the
+# Runs the benchmark on one DLL, in the prefix of the test-only HID stack (tests/wine/hid; the
+# build of zol_bench made it ready). The serial display plays on a pty linked as COM147 (the
 # bench's own port; no test uses it), under the program's control (it ends and restarts the
 # display for the port that vanishes); its stamped log is kept as display-*.log. Wine's own
 # messages go to wine-*.log.
 run_one() {
   local name=$1 dll=$2 suffix=$3
   local status=0
-  ZOL_E2E_SIM_TIMEOUT=7200 WINEDLLOVERRIDES=hid,setupapi=n,b \
+  ZOL_E2E_SIM_TIMEOUT=7200 ZOL_WINEPREFIX=$root/build/windows/wineprefix-hidsim \
     bash "$root/tests/wine/e2e/run_with_sim_control.sh" --source "$root" --com 147 --exe "$exe" \
     --print-tx --sim-option --stamp -- "${quick[@]}" ${groups[@]+"${groups[@]}"} \
     --zol "$(to_windows "$dll")" --run "$name" \

@@ -6,7 +6,9 @@
 #   scripts/demo.sh --check        the same, then check what each side saw; exit 1 on a miss
 #   scripts/demo.sh --interactive  both sides open for you to type into (tmux when present)
 #   scripts/demo.sh --hid          the display as the 40-cell USB model instead of on the
-#                                  serial port (a bridge under Wine serves its device file)
+#                                  serial port (a bridge under Wine serves its device file), in
+#                                  the prefix of the test-only HID stack
+#                                  (build/windows/wineprefix-hidsim)
 #   scripts/demo.sh --no-build     skip setup and build (with any of the above)
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,7 +23,7 @@ for arg in "$@"; do
     --interactive) mode=interactive ;;
     --no-build) build=0 ;;
     --hid) kind=hid ;;
-    -h | --help) sed -n '2,10p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h | --help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "demo.sh: unknown argument $arg (see --help)" >&2; exit 2 ;;
   esac
 done
@@ -42,9 +44,18 @@ for file in "$display_exe" "$host_exe" "$driver"; do
   [ -f "$file" ] || { echo "demo: $file is missing (build first)" >&2; exit 1; }
 done
 wine_run=$root/cmake/wine-run.sh
-prefix=${ZOL_WINEPREFIX:-$root/build/wineprefix}
-# Creates the prefix on first use.
-[ -f "$prefix/.zol-ready" ] || "$wine_run" "$host_exe" --help >/dev/null 2>&1 || true
+if [ "$kind" = hid ]; then
+  # The test-only hid.dll and setupapi.dll in the system directory of a prefix of their own,
+  # where zol.dll loads them from; they present the bridge's pipe as the display's HID
+  # interface. The bridge and zolhost must share the prefix (its pipes and COM links).
+  prefix=$root/build/windows/wineprefix-hidsim
+  "$root/tests/wine/hid/hidsim_prefix.sh" "$prefix" "$root/build/windows/hidsim-dlls" >/dev/null ||
+    { echo "demo: the prefix of the test-only HID stack could not be made ready" >&2; exit 1; }
+else
+  prefix=${ZOL_WINEPREFIX:-$root/build/wineprefix}
+  # Creates the prefix on first use.
+  [ -f "$prefix/.zol-ready" ] || "$wine_run" "$host_exe" --help >/dev/null 2>&1 || true
+fi
 mkdir -p "$prefix/dosdevices"
 
 # A COM number nobody links to now (a dangling link is free again).
@@ -59,26 +70,15 @@ done
 [ -n "$com" ] || { echo "demo: no free COM port among COM60-COM99" >&2; exit 1; }
 link=$prefix/dosdevices/com$com
 driver_win="Z:${driver//\//\\}"
-host_dir=$root/build/windows/bin
 display_args=()
-host_env=()
+host_env=(env "ZOL_WINEPREFIX=$prefix")
 if [ "$kind" = hid ]; then
-  # zolhost and zol.dll beside the test-only hid.dll and setupapi.dll, which present the
-  # bridge's pipe as the display's HID interface; only this directory's programs load them.
-  host_dir=$root/build/demo-hid
-  mkdir -p "$host_dir"
-  for file in "$host_exe" "$driver" "$root/build/windows/bin/hidsim/hid.dll" \
-    "$root/build/windows/bin/hidsim/setupapi.dll"; do
-    cp -f "$file" "$host_dir/" || { echo "demo: $file is missing (build first)" >&2; exit 1; }
-  done
-  driver_win="Z:${host_dir//\//\\}\\zol.dll"
   pipe="\\\\.\\pipe\\zol-demo-$$"
   display_args=(--hid40)
-  host_env=(env WINEDLLOVERRIDES=hid,setupapi=n,b "ZOL_HIDSIM_DEVICES=$pipe|4d8|abd7|f100|9|9")
-  bridge_cmd=("$wine_run" "$root/build/windows/bin/vdisplay_hid_bridge.exe" --port "COM$com"
-    --pipe "$pipe" --timeout 900)
+  host_env+=("ZOL_HIDSIM_DEVICES=$pipe|4d8|abd7|f100|9|9")
+  bridge_cmd=(env "ZOL_WINEPREFIX=$prefix" "$wine_run"
+    "$root/build/windows/bin/vdisplay_hid_bridge.exe" --port "COM$com" --pipe "$pipe" --timeout 900)
 fi
-host_exe=$host_dir/zolhost.exe
 
 if [ "$mode" = interactive ]; then
   display_cmd=("$display_exe" --link "$link" "${display_args[@]}")

@@ -73,8 +73,10 @@ bool HostSession::Load(std::string* error) {
   char fullPath[MAX_PATH];
   const DWORD length = GetFullPathNameA(options_.driverPath.c_str(), MAX_PATH, fullPath, nullptr);
   const std::string path = length > 0 && length < MAX_PATH ? fullPath : options_.driverPath;
-  // The altered search path lets the driver find DLLs of its own next to it.
-  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  // By full path; the driver's own dependencies come from its folder or the system directory
+  // only, never from this program's folder, the current directory or PATH.
+  HMODULE module = LoadLibraryExA(path.c_str(), nullptr,
+                                  LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (module == nullptr) {
     *error = "cannot load the driver " + path + ": " + SystemMessage(GetLastError());
     return false;

@@ -1,17 +1,10 @@
 #include "platform/win32/win32_hid_bus.h"
 
-#include <setupapi.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
 
 #include "core/io_failure.h"
-
-// The HID headers of mingw-w64 declare C functions without C++ linkage of their own.
-extern "C" {
-#include <hidsdi.h>
-}
 
 namespace zol::win32 {
 
@@ -41,19 +34,31 @@ Win32HidBus::~Win32HidBus() {
   if (writeEvent_ != nullptr) CloseHandle(writeEvent_);
 }
 
+const HidApi* Win32HidBus::Api() {
+  if (!apiChosen_) {
+    api_ = SystemHidApi();
+    apiChosen_ = true;
+  }
+  return api_;
+}
+
 bool Win32HidBus::BeginList() {
   EndList();
-  HidD_GetHidGuid(&hidGuid_);
+  const HidApi* api = Api();
+  if (api == nullptr) return false;
+  api->getHidGuid(&hidGuid_);
   deviceList_ =
-      SetupDiGetClassDevsA(&hidGuid_, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+      api->getClassDevs(&hidGuid_, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
   return deviceList_ != INVALID_HANDLE_VALUE;
 }
 
 bool Win32HidBus::PathAt(uint32_t index, char* path, size_t size) {
+  // A list exists only when the functions do.
   if (deviceList_ == INVALID_HANDLE_VALUE || size == 0) return false;
+  const HidApi& api = *api_;
   SP_DEVICE_INTERFACE_DATA interfaceData{};
   interfaceData.cbSize = sizeof interfaceData;
-  if (!SetupDiEnumDeviceInterfaces(deviceList_, nullptr, &hidGuid_, index, &interfaceData))
+  if (!api.enumDeviceInterfaces(deviceList_, nullptr, &hidGuid_, index, &interfaceData))
     return false;
 
   // The interface exists. A detail that cannot be fetched, or a path too long for the
@@ -61,14 +66,13 @@ bool Win32HidBus::PathAt(uint32_t index, char* path, size_t size) {
   // instead of a wrong or truncated path being opened.
   path[0] = '\0';
   DWORD needed = 0;
-  SetupDiGetDeviceInterfaceDetailA(deviceList_, &interfaceData, nullptr, 0, &needed, nullptr);
+  api.getDeviceInterfaceDetail(deviceList_, &interfaceData, nullptr, 0, &needed, nullptr);
   if (needed < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A)) return true;
   char* storage = new (std::nothrow) char[needed];
   if (storage == nullptr) return true;
   auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A*>(storage);
   detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-  if (SetupDiGetDeviceInterfaceDetailA(deviceList_, &interfaceData, detail, needed, nullptr,
-                                       nullptr)) {
+  if (api.getDeviceInterfaceDetail(deviceList_, &interfaceData, detail, needed, nullptr, nullptr)) {
     const size_t maxLength = needed - offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_A, DevicePath);
     const size_t length = strnlen(detail->DevicePath, maxLength);
     if (length < size) {
@@ -81,7 +85,7 @@ bool Win32HidBus::PathAt(uint32_t index, char* path, size_t size) {
 }
 
 void Win32HidBus::EndList() {
-  if (deviceList_ != INVALID_HANDLE_VALUE) SetupDiDestroyDeviceInfoList(deviceList_);
+  if (deviceList_ != INVALID_HANDLE_VALUE) api_->destroyDeviceInfoList(deviceList_);
   deviceList_ = INVALID_HANDLE_VALUE;
 }
 
@@ -106,9 +110,11 @@ void Win32HidBus::Close(HidHandle handle) {
 }
 
 bool Win32HidBus::Attributes(HidHandle handle, HidAttributes* attributes) {
+  const HidApi* api = Api();
+  if (api == nullptr) return false;
   HIDD_ATTRIBUTES hidAttributes{};
   hidAttributes.Size = sizeof hidAttributes;
-  if (!HidD_GetAttributes(ToHandle(handle), &hidAttributes)) return false;
+  if (!api->getAttributes(ToHandle(handle), &hidAttributes)) return false;
   attributes->vendorId = hidAttributes.VendorID;
   attributes->productId = hidAttributes.ProductID;
   attributes->versionNumber = hidAttributes.VersionNumber;
@@ -116,11 +122,13 @@ bool Win32HidBus::Attributes(HidHandle handle, HidAttributes* attributes) {
 }
 
 bool Win32HidBus::ReportLengths(HidHandle handle, HidReportLengths* lengths) {
+  const HidApi* api = Api();
+  if (api == nullptr) return false;
   PHIDP_PREPARSED_DATA preparsed = nullptr;
-  if (!HidD_GetPreparsedData(ToHandle(handle), &preparsed)) return false;
+  if (!api->getPreparsedData(ToHandle(handle), &preparsed)) return false;
   HIDP_CAPS caps{};
-  const NTSTATUS status = HidP_GetCaps(preparsed, &caps);
-  HidD_FreePreparsedData(preparsed);
+  const NTSTATUS status = api->getCaps(preparsed, &caps);
+  api->freePreparsedData(preparsed);
   if (status != HIDP_STATUS_SUCCESS) return false;
   lengths->input = caps.InputReportByteLength;
   lengths->output = caps.OutputReportByteLength;
@@ -128,7 +136,8 @@ bool Win32HidBus::ReportLengths(HidHandle handle, HidReportLengths* lengths) {
 }
 
 bool Win32HidBus::SetInputBuffers(HidHandle handle, uint32_t count) {
-  return HidD_SetNumInputBuffers(ToHandle(handle), count) != FALSE;
+  const HidApi* api = Api();
+  return api != nullptr && api->setNumInputBuffers(ToHandle(handle), count) != FALSE;
 }
 
 uint32_t Win32HidBus::Write(HidHandle handle, const uint8_t* report, size_t length,

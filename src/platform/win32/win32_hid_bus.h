@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "hid/hid_bus.h"
+#include "platform/win32/win32_hid_api.h"
 
 namespace zol::win32 {
 
@@ -14,10 +15,14 @@ namespace zol::win32 {
 // channel, with one manual-reset event (created with the first open and kept for the bus's
 // life) that the worker thread waits on. Writes are overlapped too, so that a device that
 // stops taking output reports costs at most the write limit, after which the write is
-// cancelled; they use an event of their own.
+// cancelled; they use an event of their own. Without the system's hid.dll and setupapi.dll (see
+// SystemHidApi) nothing is listed and every HID call fails: HID is unavailable.
 class Win32HidBus : public HidBus {
  public:
+  // The system's hid.dll and setupapi.dll, loaded on first use (the worker thread).
   Win32HidBus() = default;
+  // These functions instead; null makes HID unavailable.
+  explicit Win32HidBus(const HidApi* api) : api_(api), apiChosen_(true) {}
   ~Win32HidBus() override;
   Win32HidBus(const Win32HidBus&) = delete;
   Win32HidBus& operator=(const Win32HidBus&) = delete;
@@ -41,8 +46,13 @@ class Win32HidBus : public HidBus {
  private:
   static constexpr size_t kMaxReportBytes = 256;
 
+  // The functions of hid.dll and setupapi.dll, or null when they are unavailable.
+  const HidApi* Api();
   // Cancels the outstanding read, if any, and waits until it has finished with the buffer.
   void CancelRead();
+
+  const HidApi* api_ = nullptr;
+  bool apiChosen_ = false;
 
   GUID hidGuid_{};
   HANDLE deviceList_ = INVALID_HANDLE_VALUE;  // HDEVINFO

@@ -20,14 +20,17 @@ std::string ZolDllPath() {
   GetModuleFileNameA(nullptr, path, sizeof path);
   std::string folder(path);
   folder = folder.substr(0, folder.find_last_of("\\/"));
-  // The HID tests live in bin/hidsim beside their fake DLLs; zol.dll is in bin.
+  // The serial tests run beside a copy of zol.dll (bin/serial-e2e); the HID tests (bin/hidsim)
+  // load the one in bin.
   const std::string here = folder + "\\zol.dll";
   if (GetFileAttributesA(here.c_str()) != INVALID_FILE_ATTRIBUTES) return here;
   return folder.substr(0, folder.find_last_of("\\/")) + "\\zol.dll";
 }
 
 LoadedDriver::LoadedDriver() {
-  module = LoadLibraryA(ZolDllPath().c_str());
+  // As a host should: by full path, its dependencies from its own folder or the system's.
+  module = LoadLibraryExA(ZolDllPath().c_str(), nullptr,
+                          LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (module != nullptr) driver = CDriverGet(module, nullptr);
   host = CHostCreate();
 }

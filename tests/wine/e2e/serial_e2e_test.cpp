@@ -187,6 +187,31 @@ TEST_F(SerialE2E, ASilentDisplayHoldsOpenForTheIdentifyWindowOnly) {
   EXPECT_EQ(sim.LinesSince(mark, "rx IDENTIFY").size(), 4u);
 }
 
+std::string FolderOf(HMODULE module) {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(module, path, sizeof path);
+  const std::string text(path);
+  return text.substr(0, text.find_last_of("\\/"));
+}
+
+// A hid.dll and a setupapi.dll that export nothing lie beside this program and beside zol.dll
+// (planted_dll.c): the driver's HID search loads neither, and Open goes on to the serial port.
+TEST_F(SerialE2E, DllsNamedLikeSystemDllsBesideHostAndDriverAreNotLoaded) {
+  for (HMODULE module : {static_cast<HMODULE>(nullptr), dll.module})
+    for (const char* name : {"hid.dll", "setupapi.dll"}) {
+      const std::string planted = FolderOf(module) + "\\" + name;
+      ASSERT_NE(GetFileAttributesA(planted.c_str()), INVALID_FILE_ATTRIBUTES) << planted;
+    }
+  ASSERT_TRUE(Open(sim.com()));
+  for (const char* name : {"hid", "setupapi"}) {
+    const std::string marker =
+        "Local\\zol-planted-" + std::string(name) + "-" + std::to_string(GetCurrentProcessId());
+    HANDLE loaded = OpenEventA(SYNCHRONIZE, FALSE, marker.c_str());
+    EXPECT_EQ(loaded, nullptr) << name << ".dll beside the host or the driver was loaded";
+    if (loaded != nullptr) CloseHandle(loaded);
+  }
+}
+
 // Another program left XON/XOFF and CTS flow control on the port: packets whose bytes include
 // 0x11 and 0x13 still pass both ways.
 TEST_F(SerialE2E, FlowControlLeftOnThePortByAnotherProgramIsSwitchedOff) {

@@ -1,5 +1,6 @@
-// The shipped Win32HidBus under Wine, with test-only hid.dll and setupapi.dll, finding and
-// driving simulated displays that are served as named pipes on a thread of this program.
+// The shipped Win32HidBus under Wine, with the test-only hid.dll and setupapi.dll in the system
+// directory, finding and driving simulated displays that are served as named pipes on a thread
+// of this program.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -9,6 +10,7 @@ extern "C" {
 
 #include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/shared_state.h"
@@ -18,6 +20,7 @@ extern "C" {
 #include "hid_population.h"
 #include "input/input_translator.h"
 #include "platform/win32/win32_clock.h"
+#include "platform/win32/win32_hid_api.h"
 #include "platform/win32/win32_hid_bus.h"
 #include "sim/hid_display.h"
 
@@ -155,12 +158,73 @@ std::string ModuleDirectory(HMODULE module) {
   return text.substr(0, text.find_last_of("\\/"));
 }
 
-TEST_F(HidWineFakes, TheTestDllsBesideThisProgramAreTheOnesLoaded) {
-  const std::string here = ModuleDirectory(nullptr);
-  ASSERT_NE(GetModuleHandleA("hid.dll"), nullptr);
-  ASSERT_NE(GetModuleHandleA("setupapi.dll"), nullptr);
-  EXPECT_EQ(ModuleDirectory(GetModuleHandleA("hid.dll")), here);
-  EXPECT_EQ(ModuleDirectory(GetModuleHandleA("setupapi.dll")), here);
+HMODULE ModuleOf(const void* address) {
+  HMODULE module = nullptr;
+  GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      static_cast<LPCSTR>(address), &module);
+  return module;
+}
+
+// The system directory's hid.dll (first) and setupapi.dll, as the bus uses them.
+std::pair<HMODULE, HMODULE> SystemHidModules() {
+  const win32::HidApi* api = win32::SystemHidApi();
+  if (api == nullptr) return {};
+  return {ModuleOf(reinterpret_cast<const void*>(api->getAttributes)),
+          ModuleOf(reinterpret_cast<const void*>(api->getClassDevs))};
+}
+
+TEST_F(HidWineFakes, TheBusUsesTheTestDllsOfTheSystemDirectory) {
+  const auto [hid, setupapi] = SystemHidModules();
+  ASSERT_NE(hid, nullptr);
+  ASSERT_NE(setupapi, nullptr);
+  char system[MAX_PATH] = {};
+  GetSystemDirectoryA(system, sizeof system);
+  EXPECT_STRCASEEQ(ModuleDirectory(hid).c_str(), system);
+  EXPECT_STRCASEEQ(ModuleDirectory(setupapi).c_str(), system);
+  // Wine's own have these; the test DLLs have only what the driver calls.
+  EXPECT_EQ(GetProcAddress(hid, "HidD_GetInputReport"), nullptr);
+  EXPECT_EQ(GetProcAddress(setupapi, "SetupDiGetClassDevsW"), nullptr);
+}
+
+// Every function the table looks up, and the one it is told is missing.
+std::vector<std::string> lookedUp;
+std::string missing;
+FARPROC WINAPI LookupWithOneMissing(HMODULE module, LPCSTR name) {
+  lookedUp.push_back(name);
+  return missing == name ? nullptr : GetProcAddress(module, name);
+}
+
+TEST_F(HidWineFakes, AnyFunctionMissingLeavesHidUnavailable) {
+  const auto [hid, setupapi] = SystemHidModules();
+  ASSERT_NE(hid, nullptr);
+  win32::HidApi api;
+  ASSERT_TRUE(win32::ResolveHidApi(hid, setupapi, &api, LookupWithOneMissing));
+  static_assert(sizeof api % sizeof(void*) == 0, "the table holds function pointers only");
+  const auto* entries = reinterpret_cast<void* const*>(&api);
+  for (size_t i = 0; i < sizeof api / sizeof(void*); ++i) EXPECT_NE(entries[i], nullptr) << i;
+  const std::vector<std::string> names = lookedUp;
+  for (const std::string& name : names) {
+    missing = name;
+    EXPECT_FALSE(win32::ResolveHidApi(hid, setupapi, &api, LookupWithOneMissing)) << name;
+  }
+  EXPECT_FALSE(win32::ResolveHidApi(nullptr, setupapi, &api));
+  EXPECT_FALSE(win32::ResolveHidApi(hid, nullptr, &api));
+
+  // Without the table nothing is listed and every HID call fails; the device file still opens.
+  win32::Win32HidBus unavailable(nullptr);
+  char path[256];
+  EXPECT_FALSE(unavailable.BeginList());
+  EXPECT_FALSE(unavailable.PathAt(0, path, sizeof path));
+  unavailable.EndList();
+  const HidHandle handle = unavailable.OpenForQuery(display40Server.path().c_str());
+  ASSERT_NE(handle, 0u);
+  HidAttributes attributes;
+  HidReportLengths lengths;
+  EXPECT_FALSE(unavailable.Attributes(handle, &attributes));
+  EXPECT_FALSE(unavailable.ReportLengths(handle, &lengths));
+  EXPECT_FALSE(unavailable.SetInputBuffers(handle, 64));
+  unavailable.Close(handle);
 }
 
 TEST_F(HidWineFakes, WinesOwnHidDevicesAreListedAndReadThroughTheDriversBus) {
