@@ -9,7 +9,8 @@ namespace zol {
 class ShareSection {
  public:
   virtual ~ShareSection() = default;
-  // Opens the existing section by name; false when it does not exist.
+  // Opens the existing section by name; false when it does not exist or is unusable (its
+  // block not committed and writable), so that the next tick looks for it again.
   virtual bool OpenMapping() = 0;
   // Maps the first 255 bytes for writing; null on failure. Only after OpenMapping succeeded.
   virtual uint8_t* MapView() = 0;

@@ -47,102 +47,59 @@ DeviceService& CBrailleSampleDriver::Device() {
 
 int32_t CBrailleSampleDriver::Open(const char* portName, IBrailleHost* newHost, const char* text1,
                                    const char* text2) {
-  // From inside a callback the driver is open (or being closed) by definition.
-  if (callbacks.InCallback() || !session.BeginOpen()) return 0;
-  int32_t opened = 0;
   try {
-    opened = OpenSession(portName, newHost, text1, text2);
+    openText1 = text1;
+    openText2 = text2;
+    return hostSession.Open(portName, newHost);
   } catch (...) {
     StopWorkerThread();
     ReleaseSession();
-    opened = 0;
+    return 0;
   }
-  session.EndOpen(opened != 0);
-  return opened;
 }
 
-int32_t CBrailleSampleDriver::OpenSession(const char* portName, IBrailleHost* newHost,
-                                          const char* text1, const char* text2) {
-  if (!ReapRetiredWorker(kWorkerWaitMs)) return 0;
-  closeRequested.store(false);
+void CBrailleSampleDriver::Close() {
+  try {
+    hostSession.Close();
+  } catch (...) {
+  }
+}
+
+bool CBrailleSampleDriver::StartSession() {
+  if (!ReapRetiredWorker(kWorkerWaitMs)) return false;
   // Key events still queued for a window of an earlier session can never be delivered.
   keyNames.ReclaimPosted();
-
   HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (!event) return 0;
+  if (!event) return false;
   completionEvent.store(event);
   ResetEvent(event);
   if (!StartWorkerThread()) {
     ReleaseSession();
-    return 0;
+    return false;
   }
   if (!WaitWorkerReady()) {
     StopWorkerThread();
     ReleaseSession();
-    return 0;
+    return false;
   }
-
-  // A suspension left from before (the host's, or the driver's own after lost
-  // acknowledgements, followed by Close) would keep the connect from sending anything.
-  shared.suspended.store(0);
   lastConnectResult.store(0);
-  const size_t nameLength = portName ? std::strlen(portName) : 0;
-  PostCommand(CMD_CONNECT, portName, static_cast<uint32_t>(nameLength), true);
-  // The cell count survives failed connects, so only this connect's own answer counts.
-  if (lastConnectResult.load() == 0 || shared.textCellCount.load() <= 0) {
-    StopWorkerThread();
-    ReleaseSession();
-    return 0;
-  }
+  return true;
+}
 
-  host.store(newHost);
-  CopyToField(parameter1, sizeof parameter1, text1);
-  CopyToField(parameter2, sizeof parameter2, text2);
+void CBrailleSampleDriver::WelcomeHost() {
+  CopyToField(parameter1, sizeof parameter1, openText1);
+  CopyToField(parameter2, sizeof parameter2, openText2);
   RegisterWindowClass();
   DestroyHiddenWindow();
   CreateHiddenWindow();
-  return 1;
-}
-
-void CBrailleSampleDriver::Close() {
-  if (OnWorkerThread()) {
-    RequestCloseFromWorker();
-    return;
-  }
-  if (!session.BeginClose()) return;
-  try {
-    CloseSession();
-  } catch (...) {
-  }
-  session.EndClose();
-}
-
-void CBrailleSampleDriver::CloseSession() {
-  PostCommand(CMD_DISCONNECT, nullptr, 0, true);
-  StopWorkerThread();
-  ReleaseSession();
-}
-
-void CBrailleSampleDriver::RequestCloseFromWorker() {
-  if (!session.open() || closeRequested.exchange(true)) return;
-  // The display is let go of as soon as the callback returns; the rest of Close (ending this
-  // very thread, destroying the window) belongs to the window's thread. Without a window (the
-  // host suspended the driver meanwhile) the host's own Close finishes it.
-  PostCommand(CMD_DISCONNECT, nullptr, 0, false);
-  if (HWND window = hiddenWindow.load()) PostMessageA(window, kCloseRequestMessage, 0, 0);
 }
 
 void CBrailleSampleDriver::StopWorkerThread() {
   HANDLE thread = workerThread.load();
   if (!thread) return;
   PostCommand(CMD_STOP, nullptr, 0, false);
-  workerWaiters.fetch_add(1);
-  bool ended = false;
-  {
-    PumpingWait wait;
-    ended = wait.Wait(&thread, 1, kWorkerWaitMs) == 0;
-  }
-  workerWaiters.fetch_sub(1);
+  PumpingWait wait;
+  const bool ended = wait.Wait(&thread, 1, kWorkerWaitMs) == 0;
   workerThread.store(nullptr);
   workerThreadId.store(0);
   if (ended) {
@@ -170,22 +127,7 @@ bool CBrailleSampleDriver::ReapRetiredWorker(DWORD timeoutMs) {
 }
 
 IBrailleHost* CBrailleSampleDriver::SetHost(IBrailleHost* newHost) {
-  IBrailleHost* previous = host.exchange(newHost);
-  WaitForOtherCallbacks();
-  return previous;
-}
-
-void CBrailleSampleDriver::WaitForOtherCallbacks() {
-  const bool onWorker = OnWorkerThread();
-  while (!callbacks.OthersIdle()) {
-    // A host thread that waits for the worker thread cannot leave its callback before this
-    // one has: waiting for it would wait for ourselves.
-    if (onWorker && workerWaiters.load() > 0) return;
-    // A callback running elsewhere may be waiting for this thread to answer a message.
-    MSG message;
-    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_SENDMESSAGE);
-  }
+  return hostSession.SetHost(newHost);
 }
 
 int32_t CBrailleSampleDriver::GetParameter1(char* buffer, int32_t length) {
@@ -218,25 +160,7 @@ int32_t CBrailleSampleDriver::ClearDisplay() {
 }
 
 int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
-  // The value the worker thread marks its own suspension with is never the host's. A host that
-  // suspends a driver that suspended itself takes the suspension over: the driver then never
-  // ends it.
-  const int32_t value = suspend == SharedState::kSuspendedByDriver ? 1 : suspend;
-  if (shared.suspended.load() == value) return 1;
-  if (!session.open()) return 0;
-  if (shared.suspended.exchange(value) == value) return 1;
-  // Windows are made and destroyed on the host's threads only: keys keep reaching the thread
-  // that had them.
-  if (!OnWorkerThread()) {
-    if (value != 0) {
-      DestroyHiddenWindow();
-    } else if (!hiddenWindow.load()) {
-      CreateHiddenWindow();
-    }
-  }
-  // Inside a callback the command is only queued: the caller may be the very delivery, or the
-  // worker thread, that the wait would wait for.
-  return PostCommand(CMD_SUSPEND, nullptr, static_cast<uint32_t>(value), !callbacks.InCallback());
+  return hostSession.SetSuspended(suspend);
 }
 
 int32_t CBrailleSampleDriver::GetTextCellCount() {
@@ -318,7 +242,7 @@ void CBrailleSampleDriver::Reserved35(int32_t) {}
 void CBrailleSampleDriver::Reserved36(int32_t) {}
 
 bool CBrailleSampleDriver::HostLinkPart::HostSet() {
-  return driver_.host.load() != nullptr;
+  return driver_.hostSession.host() != nullptr;
 }
 
 void CBrailleSampleDriver::HostLinkPart::PostKeyEvent(const char* name, int32_t value) {
@@ -326,8 +250,62 @@ void CBrailleSampleDriver::HostLinkPart::PostKeyEvent(const char* name, int32_t 
 }
 
 void CBrailleSampleDriver::HostLinkPart::DeviceData(const uint8_t* data, int32_t length) {
-  CallbackScope scope(driver_.callbacks);
-  if (IBrailleHost* current = driver_.host.load()) current->OnDeviceData(&driver_, data, length);
+  driver_.hostSession.CallHost(
+      [&](IBrailleHost* host) { host->OnDeviceData(&driver_, data, length); });
+}
+
+uint32_t CBrailleSampleDriver::SessionPart::CurrentThread() {
+  return GetCurrentThreadId();
+}
+
+uint32_t CBrailleSampleDriver::SessionPart::WorkerThread() {
+  return driver_.workerThreadId.load();
+}
+
+bool CBrailleSampleDriver::SessionPart::StartWorker() {
+  return driver_.StartSession();
+}
+
+int32_t CBrailleSampleDriver::SessionPart::Post(CommandCode code, const void* data, uint32_t length,
+                                                bool wait) {
+  return driver_.PostCommand(code, data, length, wait);
+}
+
+bool CBrailleSampleDriver::SessionPart::Connected() {
+  // The cell count survives failed connects, so only this connect's own answer counts.
+  return driver_.lastConnectResult.load() != 0 && driver_.shared.textCellCount.load() > 0;
+}
+
+void CBrailleSampleDriver::SessionPart::StopWorker() {
+  driver_.StopWorkerThread();
+  if (HANDLE event = driver_.completionEvent.exchange(nullptr)) CloseHandle(event);
+}
+
+void CBrailleSampleDriver::SessionPart::Opened() {
+  driver_.WelcomeHost();
+}
+
+bool CBrailleSampleDriver::SessionPart::WindowExists() {
+  return driver_.hiddenWindow.load() != nullptr;
+}
+
+void CBrailleSampleDriver::SessionPart::CreateWindowHere() {
+  driver_.CreateHiddenWindow();
+}
+
+void CBrailleSampleDriver::SessionPart::DestroyWindow() {
+  driver_.DestroyHiddenWindow();
+}
+
+void CBrailleSampleDriver::SessionPart::AskWindowThreadToClose() {
+  if (HWND window = driver_.hiddenWindow.load()) PostMessageA(window, kCloseRequestMessage, 0, 0);
+}
+
+void CBrailleSampleDriver::SessionPart::YieldToCallbacks() {
+  // A callback running elsewhere may be waiting for this thread to answer a message.
+  MSG message;
+  PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_SENDMESSAGE);
 }
 
 }  // namespace zol

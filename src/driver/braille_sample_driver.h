@@ -25,12 +25,11 @@
 
 #include "connection/device_service.h"
 #include "core/shared_state.h"
-#include "driver/callback_gate.h"
 #include "driver/command_channel.h"
 #include "driver/command_queue.h"
+#include "driver/host_session.h"
 #include "driver/key_name_pool.h"
 #include "driver/post_gate.h"
-#include "driver/session_state.h"
 #include "input/host_link.h"
 #include "zol/braille_driver.h"
 
@@ -145,16 +144,31 @@ class CBrailleSampleDriver : public IBrailleDriver {
   // The device side, attached on first use (the first Open), never at module load.
   DeviceService& Device();
 
-  // Open and Close, less the lifecycle and the guard against exceptions.
-  int32_t OpenSession(const char* portName, IBrailleHost* host, const char* text1,
-                      const char* text2);
-  void CloseSession();
-  // Close from inside OnDeviceData: the disconnect is queued, and the thread of the hidden
-  // window finishes the Close when it next takes its messages.
-  void RequestCloseFromWorker();
-  bool OnWorkerThread() const { return GetCurrentThreadId() == workerThreadId.load(); }
-  // SetHost: waits (answering messages sent to this thread) until no callback runs elsewhere.
-  void WaitForOtherCallbacks();
+  // What the host's lifecycle calls (HostSession) ask of Windows.
+  class SessionPart final : public SessionPlatform {
+   public:
+    explicit SessionPart(CBrailleSampleDriver& driver) : driver_(driver) {}
+    uint32_t CurrentThread() override;
+    uint32_t WorkerThread() override;
+    bool StartWorker() override;
+    int32_t Post(CommandCode code, const void* data, uint32_t length, bool wait) override;
+    bool Connected() override;
+    void StopWorker() override;
+    void Opened() override;
+    bool WindowExists() override;
+    void CreateWindowHere() override;
+    void DestroyWindow() override;
+    void AskWindowThreadToClose() override;
+    void YieldToCallbacks() override;
+
+   private:
+    CBrailleSampleDriver& driver_;
+  };
+
+  // Open's two steps on Windows: the worker thread started and ready (with an earlier one that
+  // had not ended reaped first), then the host's texts kept and the hidden window made.
+  bool StartSession();
+  void WelcomeHost();
   // Posts CMD_STOP and waits up to 5000 ms for the worker thread to end.
   void StopWorkerThread();
   // Closes the completion event and destroys the hidden window.
@@ -207,11 +221,9 @@ class CBrailleSampleDriver : public IBrailleDriver {
   void PostKeyEvent(const char* name, int32_t value);
 
   // Fields, in the order the host-visible state is laid out; the device side keeps its own.
-  SessionState session;
   SharedState shared;  // suspended, textCellCount, statusCellCount
   char parameter1[256] = {};
   char parameter2[256] = {};
-  std::atomic<IBrailleHost*> host{nullptr};
   std::atomic<HANDLE> workerThread{nullptr};
   std::atomic<HANDLE> completionEvent{nullptr};
   std::atomic<DWORD> workerThreadId{0};
@@ -241,11 +253,12 @@ class CBrailleSampleDriver : public IBrailleDriver {
   std::atomic<int32_t> livePayloads{0};
   std::atomic<uint32_t> workerStartDelayMs{0};
   HostLinkPart hostLink{*this};
-  CallbackGate callbacks;
-  // Host threads waiting for the worker thread (a command, its end).
-  std::atomic<int32_t> workerWaiters{0};
-  // A Close asked for from inside OnDeviceData, for the hidden window's thread to finish.
-  std::atomic<bool> closeRequested{false};
+  SessionPart sessionPart{*this};
+  // The lifecycle, the host pointer and the callbacks into it.
+  HostSession hostSession{sessionPart, shared};
+  // The texts of the Open in progress, kept once it has connected.
+  const char* openText1 = nullptr;
+  const char* openText2 = nullptr;
   // The window the driver is destroying, so that only that WM_NCDESTROY forgets it.
   std::atomic<HWND> destroyingWindow{nullptr};
 };

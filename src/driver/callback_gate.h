@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 namespace zol {
@@ -12,39 +13,53 @@ namespace zol {
 // returns; all operations are sequentially consistent, so a callback that read the old pointer
 // had entered before the pointer was replaced, and the replacer sees it in progress.
 //
-// Each thread also counts its own callbacks: a callback that calls into the driver may deliver
-// another one on the same thread (the driver's waits pump messages), and a SetHost made from
-// inside a callback must not wait for itself.
+// Each thread's own callbacks are counted too (threads are named by a non-zero number): a
+// callback that calls into the driver may deliver another one on the same thread (the driver's
+// waits pump messages), and a SetHost made from inside a callback must not wait for itself.
+// Callbacks only ever run on the worker thread and on the threads that own a hidden window, so
+// a few entries are plenty; a thread that finds none free is counted only in the total.
 class CallbackGate {
  public:
-  void Enter() {
-    ++depthOnThisThread_;
+  static constexpr size_t kThreads = 8;
+
+  void Enter(uint32_t thread) {
+    if (Entry* entry = Find(thread, true)) ++entry->depth;
     inProgress_.fetch_add(1);
   }
-  void Leave() {
+  void Leave(uint32_t thread) {
     inProgress_.fetch_sub(1);
-    --depthOnThisThread_;
+    Entry* entry = Find(thread, false);
+    if (entry != nullptr && --entry->depth == 0) entry->thread.store(0);
   }
-  // True while the calling thread is inside a callback.
-  bool InCallback() const { return depthOnThisThread_ > 0; }
-  // True when every callback in progress runs on the calling thread.
-  bool OthersIdle() const { return inProgress_.load() <= depthOnThisThread_; }
+  // True while thread is inside a callback.
+  bool InCallback(uint32_t thread) const { return Depth(thread) > 0; }
+  // True when every callback in progress runs on thread.
+  bool OthersIdle(uint32_t thread) const { return inProgress_.load() <= Depth(thread); }
 
  private:
+  struct Entry {
+    std::atomic<uint32_t> thread{0};
+    int32_t depth = 0;  // touched only by that thread
+  };
+
+  Entry* Find(uint32_t thread, bool claim) {
+    for (Entry& entry : entries_)
+      if (entry.thread.load() == thread) return &entry;
+    if (!claim) return nullptr;
+    for (Entry& entry : entries_) {
+      uint32_t free = 0;
+      if (entry.thread.compare_exchange_strong(free, thread)) return &entry;
+    }
+    return nullptr;
+  }
+  int32_t Depth(uint32_t thread) const {
+    for (const Entry& entry : entries_)
+      if (entry.thread.load() == thread) return entry.depth;
+    return 0;
+  }
+
   std::atomic<int32_t> inProgress_{0};
-  static inline thread_local int32_t depthOnThisThread_ = 0;
-};
-
-// Enter and Leave around one callback.
-class CallbackScope {
- public:
-  explicit CallbackScope(CallbackGate& gate) : gate_(gate) { gate_.Enter(); }
-  ~CallbackScope() { gate_.Leave(); }
-  CallbackScope(const CallbackScope&) = delete;
-  CallbackScope& operator=(const CallbackScope&) = delete;
-
- private:
-  CallbackGate& gate_;
+  Entry entries_[kThreads];
 };
 
 }  // namespace zol

@@ -104,7 +104,7 @@ LRESULT CBrailleSampleDriver::HandleWindowMessage(HWND window, UINT message, WPA
       if (window != hiddenWindow.load()) DestroyWindowNow(window);
       return 0;
     case kCloseRequestMessage:
-      if (window == hiddenWindow.load() && closeRequested.exchange(false)) Close();
+      if (window == hiddenWindow.load()) hostSession.CloseRequested();
       return 0;
     case WM_NCDESTROY:
       // Only a destruction the driver made; a WM_NCDESTROY sent by someone else leaves the
@@ -146,10 +146,9 @@ void CBrailleSampleDriver::ForgetWindow(HWND window) {
 void CBrailleSampleDriver::DeliverKeyEvent(KeyNamePool::Ticket ticket, int32_t value) {
   const char* name = keyNames.Take(ticket);
   if (!name) return;
-  CallbackScope scope(callbacks);
-  IBrailleHost* current = host.load();
   try {
-    if (current && name[0] != 0) current->OnKeyEvent(this, name, value);
+    if (name[0] != 0)
+      hostSession.CallHost([&](IBrailleHost* host) { host->OnKeyEvent(this, name, value); });
   } catch (...) {
   }
   keyNames.Release(ticket);

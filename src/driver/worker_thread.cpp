@@ -211,11 +211,7 @@ int32_t CBrailleSampleDriver::PostCommand(CommandCode code, const void* data, ui
     FreeCommand(command);
     return 0;
   }
-  if (ticket != 0) {
-    workerWaiters.fetch_add(1);
-    WaitForCommand(ticket);
-    workerWaiters.fetch_sub(1);
-  }
+  if (ticket != 0) WaitForCommand(ticket);
   return 1;
 }
 

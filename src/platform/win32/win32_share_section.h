@@ -6,8 +6,10 @@
 namespace zol::win32 {
 
 // Opens the section "kt316sharemem" that the cooperating program created, for reading and
-// writing with an inheritable handle, and maps its first 255 bytes for writing. The destructor
-// releases whatever is still open.
+// writing with a handle no child process inherits, and maps its first 255 bytes for writing. A
+// section whose first 255 bytes are not committed, readable and writable counts as absent (its
+// first read would fault). A view that cannot be mapped at all is left unmapped: the block is
+// then ignored. The destructor releases whatever is still open.
 class Win32ShareSection final : public ShareSection {
  public:
   Win32ShareSection() = default;
@@ -18,6 +20,9 @@ class Win32ShareSection final : public ShareSection {
   bool OpenMapping() override;
   uint8_t* MapView() override;
   void Release() override;
+
+  // For the tests: whether the open section's handle would be inherited.
+  bool MappingInheritable() const;
 
  private:
   void* mapping_ = nullptr;  // HANDLE

@@ -13,12 +13,15 @@ namespace {
 // The cooperating program's side: it creates the section and keeps its own view.
 class CooperatingProgram {
  public:
-  CooperatingProgram() {
-    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096,
+  // reserveOnly: the section's pages are only reserved (SEC_RESERVE) until Commit().
+  explicit CooperatingProgram(bool reserveOnly = false) {
+    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr,
+                                  PAGE_READWRITE | (reserveOnly ? SEC_RESERVE : 0), 0, 4096,
                                   kShareSectionName);
     if (mapping_ != nullptr)
       view_ = static_cast<uint8_t*>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 0));
   }
+  bool Commit() { return VirtualAlloc(view_, 4096, MEM_COMMIT, PAGE_READWRITE) != nullptr; }
   ~CooperatingProgram() {
     if (view_ != nullptr) UnmapViewOfFile(view_);
     if (mapping_ != nullptr) CloseHandle(mapping_);
@@ -50,10 +53,28 @@ TEST(Win32ShareSection, SharesTheBytesOfTheSectionTheOtherProgramCreated) {
   view[254] = 0x5A;  // the last byte of the driver's 255
   EXPECT_EQ(program.view()[254], 0x5A);
 
+  EXPECT_FALSE(section.MappingInheritable()) << "no program the host starts gets the section";
+
   section.Release();
   section.Release();                   // twice is harmless
   ASSERT_TRUE(section.OpenMapping());  // the section lives on with its creator
   ASSERT_NE(section.MapView(), nullptr);
+}
+
+// A section whose pages were reserved and never committed: its first read would fault. It is
+// taken as absent until its creator commits the pages.
+TEST(Win32ShareSection, ASectionOfReservedPagesCountsAsAbsentUntilCommitted) {
+  CooperatingProgram program(true);
+  ASSERT_NE(program.view(), nullptr);
+  win32::Win32ShareSection section;
+  EXPECT_FALSE(section.OpenMapping());
+  EXPECT_EQ(section.MapView(), nullptr);
+  ASSERT_TRUE(program.Commit());
+  ASSERT_TRUE(section.OpenMapping());
+  uint8_t* view = section.MapView();
+  ASSERT_NE(view, nullptr);
+  view[0] = 7;
+  EXPECT_EQ(program.view()[0], 7);
 }
 
 class NoHost : public HostLink {
