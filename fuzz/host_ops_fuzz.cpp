@@ -2,9 +2,12 @@
 // connects and disconnects, writes of any count (none, huge, negative) and pattern, clears,
 // suspends and resumes, ticks and late ticks, shutdowns, and on the device side lost, late and
 // missing acknowledgements, unplugging, a silent identify, odd report lengths, failing writes
-// and garbage. After every step at most one display frame is in flight and nothing is left
-// open after a shutdown; at the end, once the displays behave again, a last write shows on the
-// display within a few ticks.
+// and garbage. The host's lifecycle calls (Open, Close, SetSuspended, SetHost) go through the
+// driver's own HostSession over a simulated platform, also from inside the host's callbacks
+// (simulated_session.h checks what they may not do). After every step at most one display frame
+// is in flight and nothing is left open after a shutdown; at the end, once the displays behave
+// again, the host closes and opens anew and a last write shows on the display within a few
+// ticks.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +18,7 @@
 #include "connection/dot_map.h"
 #include "fuzz/fuzz_clock.h"
 #include "fuzz/fuzz_support.h"
+#include "fuzz/simulated_session.h"
 #include "hid/hid_reports.h"
 #include "sim/hid_display.h"
 #include "sim/hid_sim_bus.h"
@@ -35,6 +39,8 @@ constexpr int kSettleTicks = 12;  // longer than the HID acknowledgement time-ou
 constexpr int kShowTicks = 20;    // enough to drain a full ring
 
 struct Harness {
+  explicit Harness(fuzz::Script& script) : boundary(core, shared, script) { boundary.SetHost(0); }
+
   fuzz::SteppingClock clock{0xFFFF8000u};  // the tick count wraps during a long run
   sim::HidDisplay hidDisplay{clock, sim::HidDisplay::Model40()};
   sim::SimHidBus hidBus{clock};
@@ -46,9 +52,10 @@ struct Harness {
   sim::MemoryShareSection share;  // never created: port sharing stays idle here
   fuzz::NullKeyInjector keys;
   SharedState shared;
-  fuzz::CountingHost host;
+  // Declared before the device side it drives: it only keeps the reference until then.
+  fuzz::SimulatedSession boundary;
   Platform platform{clock, hidBus, serialPorts, share, keys};
-  DeviceCore core{platform, shared, host};
+  DeviceCore core{platform, shared, boundary};
   int connectBudget = kConnectBudget;
   int tickBudget = kTickBudget;
 
@@ -80,6 +87,50 @@ void CheckState(Harness& h) {
   Check(h.serialDisplay.badPacketCount() == 0);
   Check(h.serialPorts.openCount() - h.serialPorts.closeCount() ==
         (h.serialPorts.portOpen() ? 1 : 0));
+  // A closed session holds nothing; an open one has its worker thread.
+  const SessionState::Phase phase = h.boundary.session().phase();
+  if (phase == SessionState::kClosed) Check(h.boundary.held() == 0 && !h.boundary.workerRunning());
+  if (phase == SessionState::kOpen) Check(h.boundary.workerRunning());
+}
+
+// The host's lifecycle calls, made on the host thread.
+void SessionCall(Harness& h, uint8_t op) {
+  fuzz::SimulatedSession& sim = h.boundary;
+  switch (op % 5) {
+    case 0:
+      if (h.connectBudget <= 0) break;
+      h.connectBudget -= h.SilentDisplays() ? 4 : 1;
+      sim.OnHostThread([&] { return sim.Open(); });
+      break;
+    case 1:
+      sim.OnHostThread([&] {
+        sim.session().Close();
+        return 0;
+      });
+      if (sim.session().phase() == SessionState::kClosed) Check(!sim.windowExists());
+      break;
+    case 2:
+      if ((op & 0x80) == 0 && h.connectBudget <= 0) break;  // a resume reconnects
+      if ((op & 0x80) == 0) h.connectBudget -= h.SilentDisplays() ? 4 : 1;
+      sim.OnHostThread([&] { return sim.session().SetSuspended(op >> 7); });
+      break;
+    case 3:
+      sim.OnHostThread([&] {
+        sim.SetHost((op >> 4) % 3);
+        return 0;
+      });
+      break;
+    case 4:
+      if (op & 0x80) {
+        sim.RunQueue();
+      } else {
+        sim.OnHostThread([&] {
+          sim.Pump();
+          return 0;
+        });
+      }
+      break;
+  }
 }
 
 // One timer tick. A frame goes out only when none awaits its acknowledgement (an
@@ -253,7 +304,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace zol;
   if (size > 256) return -1;  // long scripts add little and cost many ticks
   fuzz::Script script(data, size);
-  Harness h;
+  Harness h(script);
 
   const uint8_t setup = script.Byte();
   switch (setup % 3) {
@@ -275,7 +326,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   while (!script.done()) {
     const uint8_t op = script.Byte();
-    switch (op % 16) {
+    switch (op % 17) {
       case 0:
         if (h.connectBudget <= 0) break;
         h.Connect(op & 0x10 ? "COM9" : "com3");
@@ -345,6 +396,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         else
           h.serialDisplay.SendFunctionKey(script.Byte());
         break;
+      case 16:
+        SessionCall(h, script.Byte());
+        break;
     }
     CheckState(h);
   }
@@ -353,8 +407,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Heal(h);
   h.connectBudget = 1;
   h.tickBudget = kSettleTicks + kShowTicks;
-  h.core.Disconnect();
-  h.Connect("com3");
+  h.boundary.OnHostThread([&] {
+    h.boundary.session().Close();
+    return 0;
+  });
+  Check(h.boundary.held() == 0 && !h.boundary.windowExists());
+  h.boundary.OnHostThread([&] {
+    h.boundary.SetHost(0);
+    return 0;
+  });
+  Check(h.boundary.OnHostThread([&] { return h.boundary.Open(); }) == 1);
+  Check(h.boundary.session().phase() == SessionState::kOpen && h.boundary.windowExists());
   Check(h.shared.suspended.load() == 0);
   Check(h.core.linkKind() != LinkKind::None);
   for (int i = 0; i < kSettleTicks; ++i) Tick(h);

@@ -25,6 +25,7 @@
 
 #include "core/poll_schedule.h"
 #include "driver/braille_sample_driver.h"
+#include "driver/device_command.h"
 #include "driver/pumping_wait.h"
 #include "platform/win32/win32_clock.h"
 
@@ -249,33 +250,8 @@ int32_t CBrailleSampleDriver::DispatchCommand(uint32_t code, uint8_t* payload, u
 }
 
 void CBrailleSampleDriver::RunCommand(uint32_t code, const uint8_t* payload, uint32_t value) {
-  const int32_t count = static_cast<int32_t>(value);
-  switch (code) {
-    case CMD_CONNECT:
-      lastConnectResult.store(
-          Device().Connect(payload ? reinterpret_cast<const char*>(payload) : ""));
-      break;
-    case CMD_DISCONNECT:
-      Device().Disconnect();
-      break;
-    case CMD_SUSPEND:
-      Device().Suspend(static_cast<int32_t>(value));
-      break;
-    case CMD_WRITE_TEXT:
-      if (payload && count > 0) Device().WriteText(payload, count);
-      break;
-    case CMD_WRITE_ALL:
-      if (payload && count > 0) Device().WriteAll(payload, count);
-      break;
-    case CMD_CLEAR:
-      Device().Clear();
-      break;
-    case CMD_POLL:
-      Device().PollTick();
-      break;
-    default:  // CMD_STOP ends the loop, CMD_NOP only completes
-      break;
-  }
+  const int result = RunDeviceCommand(Device(), code, payload, value);
+  if (code == CMD_CONNECT) lastConnectResult.store(result);
 }
 
 QueuedCommand* CBrailleSampleDriver::NewCommand(uint32_t code, const void* data, uint32_t length,
