@@ -390,9 +390,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       case 14:  // the worker thread was held up: the next tick comes late
         h.clock.Advance(script.Byte() * 20u);
         break;
-      case 15:  // the display's keys
+      case 15:  // the display's keys; a Ctrl scan code calls OnDeviceData on the worker thread
         if (op & 0x10)
           h.hidDisplay.PressRoutingKey(script.Byte());
+        else if (op & 0x20)
+          h.serialDisplay.SendScanCode(op & 0x40 ? 0x14 : script.Byte());
         else
           h.serialDisplay.SendFunctionKey(script.Byte());
         break;
