@@ -69,6 +69,8 @@ void Tick(Harness& h) {
   const int32_t word = h.share.Word(kShareWordOffset);
   const bool wasReleased = h.core.portSharing().portReleased();
   const bool examined = h.core.portSharing().mappingOpen() && h.share.viewGiven;
+  // Only a serial session has a port to lend and a number to publish.
+  const bool serialSession = h.core.connection().HoldsSerialPort();
   const Harness::Traffic trafficBefore = h.traffic();
 
   h.clock.Advance(100);
@@ -85,13 +87,16 @@ void Tick(Harness& h) {
   } else if (after != word) {
     Check(examined && !wasReleased);
     if (word == SHARE_REQUEST_RELEASE && after == SHARE_RELEASED) {
-      // A release: only on request, with both identify words in place.
+      // A release: only on request, of a serial session's port, with both identify words in
+      // place.
+      Check(serialSession);
       Check(h.share.Word(kShareIdentify1Offset) == h.core.serial().identifyInfo1());
       Check(h.share.Word(kShareIdentify2Offset) == h.core.serial().identifyInfo2());
       Check(h.core.portSharing().portReleased());
     } else {
-      // The driver holding the port publishes its number, and nothing else.
-      Check(after == h.core.serial().comPortNumber() && !identifyWritten);
+      // The driver holding the port publishes its number (0 without a serial session), and
+      // nothing else.
+      Check(after == (serialSession ? h.core.serial().comPortNumber() : 0) && !identifyWritten);
     }
   } else {
     Check(!identifyWritten);

@@ -9,7 +9,9 @@
  * Threads: Open, Close and SetSuspended block until the driver's worker thread has done the
  * work, and meanwhile dispatch the calling thread's messages. OnKeyEvent is always called on the
  * thread that called Open (or the last SetSuspended(0)), from its message loop: that thread must
- * pump messages. OnDeviceData is called on the driver's worker thread.
+ * pump messages. OnDeviceData is called on the driver's worker thread. Calls from two threads at
+ * once and calls from inside either callback are safe; docs/host-integration.md says what each
+ * does there (no call ever waits for its own thread).
  */
 #ifndef ZOL_BRAILLE_DRIVER_H
 #define ZOL_BRAILLE_DRIVER_H
