@@ -143,7 +143,7 @@ class SimulatedSession final : public SessionPlatform, public HostLink {
     held_ -= 2;
     Check(held_ >= 0);
   }
-  void Opened() override { CreateWindowHere(); }
+  void Opened(const char*, const char*) override { CreateWindowHere(); }
   bool WindowExists() override { return windowExists_; }
   void CreateWindowHere() override {
     Check(current_ == kHostThread);  // never on the worker thread

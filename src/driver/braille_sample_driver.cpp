@@ -48,9 +48,7 @@ DeviceService& CBrailleSampleDriver::Device() {
 int32_t CBrailleSampleDriver::Open(const char* portName, IBrailleHost* newHost, const char* text1,
                                    const char* text2) {
   try {
-    openText1 = text1;
-    openText2 = text2;
-    return hostSession.Open(portName, newHost);
+    return hostSession.Open(portName, newHost, text1, text2);
   } catch (...) {
     StopWorkerThread();
     ReleaseSession();
@@ -86,9 +84,9 @@ bool CBrailleSampleDriver::StartSession() {
   return true;
 }
 
-void CBrailleSampleDriver::WelcomeHost() {
-  CopyToField(parameter1, sizeof parameter1, openText1);
-  CopyToField(parameter2, sizeof parameter2, openText2);
+void CBrailleSampleDriver::WelcomeHost(const char* text1, const char* text2) {
+  CopyToField(parameter1, sizeof parameter1, text1);
+  CopyToField(parameter2, sizeof parameter2, text2);
   RegisterWindowClass();
   DestroyHiddenWindow();
   CreateHiddenWindow();
@@ -281,8 +279,8 @@ void CBrailleSampleDriver::SessionPart::StopWorker() {
   if (HANDLE event = driver_.completionEvent.exchange(nullptr)) CloseHandle(event);
 }
 
-void CBrailleSampleDriver::SessionPart::Opened() {
-  driver_.WelcomeHost();
+void CBrailleSampleDriver::SessionPart::Opened(const char* text1, const char* text2) {
+  driver_.WelcomeHost(text1, text2);
 }
 
 bool CBrailleSampleDriver::SessionPart::WindowExists() {

@@ -154,7 +154,7 @@ class CBrailleSampleDriver : public IBrailleDriver {
     int32_t Post(CommandCode code, const void* data, uint32_t length, bool wait) override;
     bool Connected() override;
     void StopWorker() override;
-    void Opened() override;
+    void Opened(const char* text1, const char* text2) override;
     bool WindowExists() override;
     void CreateWindowHere() override;
     void DestroyWindow() override;
@@ -168,7 +168,7 @@ class CBrailleSampleDriver : public IBrailleDriver {
   // Open's two steps on Windows: the worker thread started and ready (with an earlier one that
   // had not ended reaped first), then the host's texts kept and the hidden window made.
   bool StartSession();
-  void WelcomeHost();
+  void WelcomeHost(const char* text1, const char* text2);
   // Posts CMD_STOP and waits up to 5000 ms for the worker thread to end.
   void StopWorkerThread();
   // Closes the completion event and destroys the hidden window.
@@ -256,11 +256,6 @@ class CBrailleSampleDriver : public IBrailleDriver {
   SessionPart sessionPart{*this};
   // The lifecycle, the host pointer and the callbacks into it.
   HostSession hostSession{sessionPart, shared};
-  // The texts of the Open in progress, kept once it has connected.
-  const char* openText1 = nullptr;
-  const char* openText2 = nullptr;
-  // The window the driver is destroying, so that only that WM_NCDESTROY forgets it.
-  std::atomic<HWND> destroyingWindow{nullptr};
 };
 
 // The driver object of this module, constructed when the module is loaded.

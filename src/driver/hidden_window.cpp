@@ -21,6 +21,9 @@ namespace {
 // A window property some window frameworks leave behind when they subclass a window.
 constexpr char kStaleWindowProcProperty[] = "AfxOldWndProc423";
 
+// The mark of a window the driver destroys (its GWLP_USERDATA).
+constexpr LONG_PTR kDestroyedByDriver = 0x5A4C;
+
 // How long a Close or suspend on another thread waits for the window's thread to destroy it.
 constexpr UINT kOwnerAnswerMs = 1000;
 
@@ -85,9 +88,9 @@ void CBrailleSampleDriver::DestroyHiddenWindow() {
 }
 
 void CBrailleSampleDriver::DestroyWindowNow(HWND window) {
-  destroyingWindow.store(window);
+  // Marked on the window itself, which no other process can change.
+  SetWindowLongPtrA(window, GWLP_USERDATA, kDestroyedByDriver);
   DestroyWindow(window);
-  destroyingWindow.store(nullptr);
 }
 
 LRESULT CALLBACK CBrailleSampleDriver::HiddenWindowProc(HWND window, UINT message, WPARAM wParam,
@@ -110,7 +113,7 @@ LRESULT CBrailleSampleDriver::HandleWindowMessage(HWND window, UINT message, WPA
       // Only a destruction the driver made; a WM_NCDESTROY sent by someone else leaves the
       // window in service. (A window that its thread's end destroyed stays published until a
       // post to it fails, which frees the event.)
-      if (window == destroyingWindow.load()) ForgetWindow(window);
+      if (GetWindowLongPtrA(window, GWLP_USERDATA) == kDestroyedByDriver) ForgetWindow(window);
       break;
     default:
       break;

@@ -33,8 +33,9 @@ class SessionPlatform {
   // Stops the worker thread, waits for it to end (bounded) and releases what the session holds
   // besides the hidden window.
   virtual void StopWorker() = 0;
-  // Open has connected: the host's texts are kept and the hidden window made on this thread.
-  virtual void Opened() = 0;
+  // Open has connected: the host's two texts are kept and the hidden window made on this
+  // thread.
+  virtual void Opened(const char* text1, const char* text2) = 0;
   // The hidden window: whether there is one, one made on the calling thread, its destruction.
   virtual bool WindowExists() = 0;
   virtual void CreateWindowHere() = 0;
@@ -66,8 +67,9 @@ class HostSession {
   HostSession(const HostSession&) = delete;
   HostSession& operator=(const HostSession&) = delete;
 
-  // 1 when a display answered; host is then kept.
-  int32_t Open(const char* portName, IBrailleHost* host);
+  // 1 when a display answered; host and the two texts are then kept.
+  int32_t Open(const char* portName, IBrailleHost* host, const char* text1 = nullptr,
+               const char* text2 = nullptr);
   void Close();
   // The hidden window's thread, asked by AskWindowThreadToClose.
   void CloseRequested() {
@@ -111,7 +113,8 @@ class HostSession {
   std::atomic<bool> closeRequested_{false};
 };
 
-inline int32_t HostSession::Open(const char* portName, IBrailleHost* host) {
+inline int32_t HostSession::Open(const char* portName, IBrailleHost* host, const char* text1,
+                                 const char* text2) {
   // From inside a callback the driver is open (or being closed) by definition.
   if (InCallback() || !state_.BeginOpen()) return 0;
   struct Finish {
@@ -132,7 +135,7 @@ inline int32_t HostSession::Open(const char* portName, IBrailleHost* host) {
     return 0;
   }
   host_.store(host);
-  platform_.Opened();
+  platform_.Opened(text1, text2);
   finish.opened = true;
   return 1;
 }

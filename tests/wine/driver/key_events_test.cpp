@@ -1,5 +1,7 @@
 // Key events travel from the worker thread to the host's thread through the hidden window.
+#include <atomic>
 #include <string>
+#include <thread>
 
 #include "driver_test_support.h"
 
@@ -93,6 +95,29 @@ TEST_F(KeyEventTest, AKeyEventMessageForAnotherWindowIsNotDelivered) {
   PostKeys({{"F9", 0}});
   ASSERT_TRUE(PumpUntil([&] { return KeyCount() == 1; }));
   EXPECT_STREQ(CHostKeyName(host, 0), "F9");
+}
+
+// Any program can find a message-only window by its class name and send it messages: none of
+// these ends the hidden window or the session (the driver's own requests are checked against
+// what it asked for).
+TEST_F(KeyEventTest, MessagesFromAnotherThreadNeitherEndTheWindowNorTheSession) {
+  HWND window = FindHiddenWindow(GetCurrentThreadId());
+  ASSERT_NE(window, nullptr);
+  for (UINT message : {static_cast<UINT>(WM_CLOSE), static_cast<UINT>(WM_NCDESTROY),
+                       static_cast<UINT>(WM_APP + 0x5A4D), static_cast<UINT>(WM_APP + 0x5A4E)}) {
+    std::atomic<bool> answered{false};
+    std::thread sender([&] {
+      DWORD_PTR result = 0;
+      SendMessageTimeoutA(window, message, 0, 0, SMTO_NORMAL, 5000, &result);
+      answered.store(true);
+    });
+    EXPECT_TRUE(PumpUntil([&] { return answered.load(); }));
+    sender.join();
+    EXPECT_EQ(FindHiddenWindow(GetCurrentThreadId()), window) << message;
+  }
+  PostKeys({{"F9", 0}});
+  ASSERT_TRUE(PumpUntil([&] { return KeyCount() == 1; }));
+  EXPECT_EQ(Log(), "Connect(COM1)");
 }
 
 }  // namespace
