@@ -92,8 +92,7 @@ std::string Ratio(const Figure& figure) {
   return Number("%.2f", figure.value / figure.floor);
 }
 
-// The figures as the JSON keeps them: floor and figure to the microsecond, the ratio to two
-// places.
+// The JSON keeps six decimal places of floor and figure and two of the ratio.
 double Rounded(double value, double places) {
   const double scale = std::pow(10.0, places);
   return std::round(value * scale) / scale;
