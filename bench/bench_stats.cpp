@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <nlohmann/json.hpp>
 
 namespace zol::bench {
 
@@ -14,10 +16,72 @@ double Quantile(std::vector<double> samples, double q) {
   return samples[std::min(index, samples.size() - 1)];
 }
 
-void Report::Add(const Figure& figure) {
-  figures_.push_back(figure);
-  std::printf("  %-48s floor %10.3f  figure %10.3f %s  [%s]\n", figure.name.c_str(), figure.floor,
-              figure.value, figure.unit.c_str(), figure.met.c_str());
+bool Meets(const Target& target, double value, double floor, double given) {
+  const double from = target.from == From::Floor ? floor : target.from == From::Given ? given : 0;
+  const double limit = target.times * (from + target.bound);
+  switch (target.compare) {
+    case Compare::AtMost:
+      return value <= limit;
+    case Compare::Below:
+      return value < limit;
+    case Compare::Equal:
+      return value == limit;
+    case Compare::Within:
+      return value >= limit * (1 - target.tolerance / 100) &&
+             value <= limit * (1 + target.tolerance / 100);
+    case Compare::Holds:
+    case Compare::Reference:
+      return true;
+  }
+  return false;
+}
+
+std::string Verdict(const Target& target, const Measured& measured) {
+  if (target.compare == Compare::Reference) return "-";
+  if (!measured.available) return "n/a";
+  return measured.holds && Meets(target, measured.value, measured.floor, measured.given) ? "yes"
+                                                                                         : "no";
+}
+
+namespace {
+
+void Replace(std::string& text, const std::string& what, const std::string& with) {
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + with.size()))
+    text.replace(at, what.size(), with);
+}
+
+std::string Number(const char* format, double value) {
+  char text[32];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+std::string Words(const Target& target, double given) {
+  std::string words = target.words;
+  Replace(words, "{bound}", Number("%g", target.bound));
+  Replace(words, "{times}", Number("%g", target.times));
+  Replace(words, "{tolerance}", Number("%g", target.tolerance));
+  Replace(words, "{given}", Number("%.0f", given));
+  return words;
+}
+
+}  // namespace
+
+void Report::Add(const Target& target, const Measured& measured, const std::string& fill) {
+  Figure f;
+  f.id = target.id;
+  f.name = target.name;
+  Replace(f.name, "{}", fill);
+  f.unit = target.unit;
+  f.floor = measured.floor;
+  f.value = measured.value;
+  f.target = Words(target, measured.given);
+  f.met = Verdict(target, measured);
+  f.note = measured.note;
+  f.samples = measured.samples;
+  figures_.push_back(f);
+  std::printf("  %-48s floor %10.3f  figure %10.3f %s  [%s]\n", f.name.c_str(), f.floor, f.value,
+              f.unit.c_str(), f.met.c_str());
   std::fflush(stdout);
 }
 
@@ -25,19 +89,13 @@ namespace {
 
 std::string Ratio(const Figure& figure) {
   if (figure.floor <= 0) return "-";
-  char text[32];
-  std::snprintf(text, sizeof text, "%.2f", figure.value / figure.floor);
-  return text;
+  return Number("%.2f", figure.value / figure.floor);
 }
 
-std::string JsonText(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    if (c == '"' || c == '\\') out += '\\';
-    if (static_cast<unsigned char>(c) < 0x20) continue;
-    out += c;
-  }
-  return out + "\"";
+// The JSON keeps six decimal places of floor and figure and two of the ratio.
+double Rounded(double value, double places) {
+  const double scale = std::pow(10.0, places);
+  return std::round(value * scale) / scale;
 }
 
 }  // namespace
@@ -55,26 +113,29 @@ void Report::PrintTable() const {
 }
 
 bool Report::WriteJson(const std::string& path, const RunInfo& run) const {
-  FILE* out = std::fopen(path.c_str(), "w");
-  if (out == nullptr) return false;
-  std::fprintf(out,
-               "{\n  \"mode\": %s,\n  \"run\": %s,\n  \"zol\": %s,\n  \"load_before\": %.2f,\n"
-               "  \"load_after\": %.2f,\n",
-               JsonText(run.mode).c_str(), JsonText(run.name).c_str(), JsonText(run.zol).c_str(),
-               run.loadBefore, run.loadAfter);
-  std::fprintf(out, "  \"figures\": [\n");
-  for (size_t i = 0; i < figures_.size(); ++i) {
-    const Figure& f = figures_[i];
-    std::fprintf(out,
-                 "    {\"name\": %s, \"unit\": %s, \"floor\": %.6f, \"figure\": %.6f, "
-                 "\"ratio\": %s, \"target\": %s, \"met\": %s, \"samples\": %d, \"note\": %s}%s\n",
-                 JsonText(f.name).c_str(), JsonText(f.unit).c_str(), f.floor, f.value,
-                 f.floor > 0 ? Ratio(f).c_str() : "null", JsonText(f.target).c_str(),
-                 JsonText(f.met).c_str(), f.samples, JsonText(f.note).c_str(),
-                 i + 1 < figures_.size() ? "," : "");
-  }
-  std::fprintf(out, "  ]\n}\n");
-  return std::fclose(out) == 0;
+  using Json = nlohmann::ordered_json;
+  Json figures = Json::array();
+  for (const Figure& f : figures_)
+    figures.push_back({{"id", f.id},
+                       {"name", f.name},
+                       {"unit", f.unit},
+                       {"floor", Rounded(f.floor, 6)},
+                       {"figure", Rounded(f.value, 6)},
+                       {"ratio", f.floor > 0 ? Json(Rounded(f.value / f.floor, 2)) : Json()},
+                       {"target", f.target},
+                       {"met", f.met},
+                       {"samples", f.samples},
+                       {"note", f.note}});
+  const Json report = {{"mode", run.mode},
+                       {"run", run.name},
+                       {"zol", run.zol},
+                       {"load_before", Rounded(run.loadBefore, 2)},
+                       {"load_after", Rounded(run.loadAfter, 2)},
+                       {"figures", figures}};
+  std::ofstream out(path);
+  out << report.dump(2, ' ', false, Json::error_handler_t::replace) << '\n';
+  out.close();
+  return static_cast<bool>(out);
 }
 
 }  // namespace zol::bench

@@ -100,22 +100,13 @@ void HidGroup::Latencies(const std::vector<double>& frameFloor,
     if (PumpUntil([&] { return endpoint_.framesEnded > before; }, 2000))
       frames.push_back(QpcMs(endpoint_.frameEnd - t0));
   }
-  Figure f;
-  f.name = "write -> last byte at display, HID, median";
-  f.unit = "ms";
-  f.floor = Quantile(frameFloor, 0.5);
-  f.value = Quantile(frames, 0.5);
-  f.target = "<= floor + 1 ms";
-  f.met = frames.empty() || frameFloor.empty() ? "n/a" : f.value <= f.floor + 1 ? "yes" : "no";
-  f.samples = static_cast<int>(frames.size());
   const std::vector<double> hops = ThreadHops(bench_.n(40, 15));
-  f.note = "floor: the same 6 reports written to the same pipe by a bare client; p99 " +
-           Format("%.3f ms (floor %.3f ms)", Quantile(frames, 0.99), Quantile(frameFloor, 0.99)) +
-           Format(
-               "; a bare post to a thread blocked in GetMessage takes %.3f ms (median) "
-               "before that thread runs",
-               Quantile(hops, 0.5));
-  bench_.report.Add(f);
+  AddWriteLatencyFigure(
+      bench_.report, "HID", frames, frameFloor,
+      "floor: the same 6 reports written to the same pipe by a bare client; ",
+      Format("; a bare post to a thread blocked in GetMessage takes %.3f ms (median) before "
+             "that thread runs",
+             Quantile(hops, 0.5)));
 
   // Display key to OnKeyEvent on the host's thread, keys alone.
   std::vector<double> keys;
@@ -128,21 +119,10 @@ void HidGroup::Latencies(const std::vector<double>& frameFloor,
     if (PumpUntil([&] { return bench_.host.keys.size() > before; }, 2000))
       keys.push_back(QpcMs(bench_.host.keys[before].at - t0));
   }
-  for (const auto& [q, limit] : {std::pair<double, double>{0.5, 3}, {0.99, 10}}) {
-    Figure k;
-    k.name = Format("display key -> OnKeyEvent, HID, keys alone, p%.0f", q * 100);
-    k.unit = "ms";
-    k.floor = Quantile(keyFloor, q);
-    k.value = Quantile(keys, q);
-    k.target = Format("<= %.0f ms", limit);
-    k.met = keys.empty() ? "n/a" : k.value <= limit ? "yes" : "no";
-    k.samples = static_cast<int>(keys.size());
-    k.note =
-        "floor: a bare client blocked in ReadFile on the same pipe; presses 30-170 ms "
-        "apart; " +
-        Format("max %.3f ms (floor %.3f ms)", Quantile(keys, 1.0), Quantile(keyFloor, 1.0));
-    bench_.report.Add(k);
-  }
+  AddKeysAloneFigures(bench_.report, "HID", keys, keyFloor,
+                      "floor: a bare client blocked in ReadFile on the same pipe; presses "
+                      "30-170 ms apart; ",
+                      -1);
 }
 
 void HidGroup::WriteCallTime() {
@@ -176,17 +156,13 @@ void HidGroup::WriteCallTime() {
     figure.push_back(QpcMs(QpcNow() - t0) * 1000.0);
     if (i % 50 == 49) Pump(1);
   }
-  for (double q : {0.5, 0.99}) {
-    Figure f;
-    f.name = q == 0.5 ? "WriteTextCells call, median" : "WriteTextCells call, p99";
-    f.unit = "us";
-    f.floor = Quantile(floor, q);
-    f.value = Quantile(figure, q);
-    f.target = "<= 2x floor (new payload + PostThreadMessage)";
-    f.met = f.value <= 2 * f.floor ? "yes" : "no";
-    f.samples = calls;
-    f.note = "HID 40 connected; back-to-back calls, a 1 ms pause every 50";
-    bench_.report.Add(f);
+  for (const auto& [target, q] : {std::pair{&kWriteCallMedian, 0.5}, {&kWriteCallP99, 0.99}}) {
+    Measured m;
+    m.floor = Quantile(floor, q);
+    m.value = Quantile(figure, q);
+    m.samples = calls;
+    m.note = "HID 40 connected; back-to-back calls, a 1 ms pause every 50";
+    bench_.report.Add(*target, m);
   }
   Pump(1500);  // let the worker drain the burst and the display acknowledge
 }

@@ -5,12 +5,7 @@
 
 namespace zol::bench {
 
-namespace {
-
 constexpr uint32_t kStreamBase = 100000;
-constexpr uint32_t kBackToBackBase = 100000000;  // one hundred million apart per run
-
-}  // namespace
 
 void HidGroup::KeyBurst() {
   constexpr int kKeys = 60;
@@ -25,8 +20,7 @@ void HidGroup::KeyBurst() {
   PumpUntil([&] { return bench_.host.keys.size() >= mark + kKeys; }, 10000);
   Pump(100);
   record.received = RoutingKeysSince(bench_.host.keys, mark);
-  AddBurstFigure(bench_.report, "burst of 60 key reports, HID: last delivered",
-                 AnalyseStream(record), kKeys);
+  AddBurstFigure(bench_.report, "60 key reports, HID", AnalyseStream(record), kKeys);
 }
 
 // The display presses routing key n % 40 (one per text cell); the host sees the same value.
@@ -76,8 +70,8 @@ void HidGroup::BackToBack() {
     endpoint_.StartRecording();
     StealWatch steal;
     BackToBackRun run = WriteBackToBack(
-        driver_, worker_, seconds, kBackToBackBase * static_cast<uint32_t>(i + 1),
-        [this](int n) { return PressKey(n); }, &record);
+        driver_, worker_, seconds, BackToBackBase(i), [this](int n) { return PressKey(n); },
+        &record);
     CatchUp(keyMark, record.writes.back().index, bench_.n(30000, 15000), &record);
     run.KeepSteal(steal);
     display_.ClearRecords();

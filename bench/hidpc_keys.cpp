@@ -61,13 +61,9 @@ void HidPcGroup::KeyBursts() {
     reopened += newOpens;
 
     const StreamResult result = AnalyseStream(record);
-    Figure f;
-    f.name = std::string("60 key reports at once, HID among 30 foreign interfaces, ") +
-             (hostWrites ? "host writing 5/s" : "host idle") + ": keys delivered";
-    f.unit = "keys";
+    Measured f;
     f.value = static_cast<double>(result.keyDelaysMs.size());
-    f.target = "60 of 60, in order";
-    f.met = result.keysLost == 0 && result.keysInOrder ? "yes" : "no";
+    f.holds = result.keysLost == 0 && result.keysInOrder;
     f.samples = kKeys;
     f.note = std::string(result.keysInOrder ? "in order" : "out of order") +
              (result.keyDelaysMs.empty()
@@ -77,18 +73,14 @@ void HidPcGroup::KeyBursts() {
              Format("; %.0f new opens of the display", newOpens) +
              (hostWrites ? std::string("; the last write shown: ") + (lastShown ? "yes" : "no")
                          : std::string());
-    bench_.report.Add(f);
+    bench_.report.Add(kForeignBurstKeys, f, hostWrites ? "host writing 5/s" : "host idle");
   }
   driver_->Close();
 
-  Figure r;
-  r.name = "60 key reports at once, HID among 30 foreign interfaces: reconnects";
-  r.unit = "opens";
+  Measured r;
   r.value = reopened;
-  r.target = "0 (no reconnect in either burst)";
-  r.met = reopened == 0 ? "yes" : "no";
   r.note = "opens of the display's path during both bursts and the 2 s after each";
-  bench_.report.Add(r);
+  bench_.report.Add(kForeignBurstReconnects, r);
 }
 
 }  // namespace zol::bench

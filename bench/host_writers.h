@@ -16,6 +16,11 @@ namespace zol::bench {
 
 using PressKey = std::function<StreamRecord::Key(int n)>;
 
+// The first pattern of back-to-back run i (from 0): one hundred million apart per run.
+constexpr uint32_t BackToBackBase(int i) {
+  return 100000000u * static_cast<uint32_t>(i + 1);
+}
+
 // Writes patterns base, base + 1, ... every 20 ms for seconds while pressing a key every
 // 30-170 ms (at random), dispatching this thread's messages in between. Adds the writes, and
 // the keys whose time press returned, to record.

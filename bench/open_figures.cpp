@@ -25,15 +25,12 @@ void MeasureIdleFloor(BenchContext& bench) {
 
 void AddOpenCpuFigure(BenchContext& bench, const OpenResult& open, const char* what, bool mustOpen,
                       const std::string& noteTail) {
-  Figure f;
-  f.name = std::string("CPU during Open, ") + what;
-  f.unit = "% of wall";
-  f.floor = 100 * std::max(0.0, bench.idleProcessShare);
-  f.value = 100 * open.cpuShare;
-  f.target = "< 5 % (waits must not spin)";
-  f.met = (open.opened || !mustOpen) && f.value < 5 ? "yes" : "no";
-  f.note = Format("Open took %.0f ms and returned %.0f", open.wallMs, open.opened) + noteTail;
-  bench.report.Add(f);
+  Measured m;
+  m.floor = 100 * std::max(0.0, bench.idleProcessShare);
+  m.value = 100 * open.cpuShare;
+  m.holds = open.opened || !mustOpen;
+  m.note = Format("Open took %.0f ms and returned %.0f", open.wallMs, open.opened) + noteTail;
+  bench.report.Add(kOpenCpu, m, what);
 }
 
 }  // namespace zol::bench

@@ -125,19 +125,9 @@ void SerialGroup::WriteLatency(const std::vector<double>& floor) {
     if (next == frames.size()) break;
     figure.push_back(static_cast<double>(frames[next].at - starts[i]) / 1e6);
   }
-  Figure w;
-  w.name = "write -> last byte at display, serial, median";
-  w.unit = "ms";
-  w.floor = Quantile(floor, 0.5);
-  w.value = Quantile(figure, 0.5);
-  w.target = "<= floor + 1 ms";
-  w.met = figure.empty() ? "n/a" : w.value <= w.floor + 1 ? "yes" : "no";
-  w.samples = static_cast<int>(figure.size());
-  w.note =
-      "floor: the same packet written to the same pty by a bare program; writes 300 ms "
-      "apart; " +
-      Format("p99 %.3f ms (floor %.3f ms)", Quantile(figure, 0.99), Quantile(floor, 0.99));
-  bench_.report.Add(w);
+  AddWriteLatencyFigure(bench_.report, "serial", figure, floor,
+                        "floor: the same packet written to the same pty by a bare program; "
+                        "writes 300 ms apart; ");
 }
 
 void SerialGroup::KeysAlone(const std::vector<double>& floor) {
@@ -155,24 +145,11 @@ void SerialGroup::KeysAlone(const std::vector<double>& floor) {
   record.pressed = KeysSentSince(mark);
   record.received = RoutingKeysSince(bench_.host.keys, keyMark);
   const StreamResult result = AnalyseStream(record);
-  for (const auto& [q, limit] : {std::pair<double, double>{0.5, 3}, {0.99, 10}}) {
-    Figure k;
-    k.name = Format("display key -> OnKeyEvent, serial, keys alone, p%.0f", q * 100);
-    k.unit = "ms";
-    k.floor = Quantile(floor, q);
-    k.value = Quantile(result.keyDelaysMs, q);
-    k.target = Format("<= %.0f ms", limit);
-    k.met = result.keyDelaysMs.empty()                 ? "n/a"
-            : k.value <= limit && result.keysLost == 0 ? "yes"
-                                                       : "no";
-    k.samples = static_cast<int>(result.keyDelaysMs.size());
-    k.note =
-        "from the display writing the key packet to the host's call; floor: a bare reader "
-        "holding the port, blocked in ReadFile for the packet; presses 30-170 ms apart; " +
-        Format("max %.3f ms (floor %.3f ms), %.0f keys lost", Quantile(result.keyDelaysMs, 1.0),
-               Quantile(floor, 1.0), result.keysLost);
-    bench_.report.Add(k);
-  }
+  AddKeysAloneFigures(bench_.report, "serial", result.keyDelaysMs, floor,
+                      "from the display writing the key packet to the host's call; floor: a bare "
+                      "reader holding the port, blocked in ReadFile for the packet; presses "
+                      "30-170 ms apart; ",
+                      result.keysLost);
 }
 
 }  // namespace zol::bench

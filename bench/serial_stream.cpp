@@ -6,12 +6,7 @@
 
 namespace zol::bench {
 
-namespace {
-
 constexpr uint32_t kStreamBase = 200000;
-constexpr uint32_t kBackToBackBase = 100000000;  // one hundred million apart per run
-
-}  // namespace
 
 void SerialGroup::KeyBurst() {
   constexpr int kKeys = 30;
@@ -26,8 +21,7 @@ void SerialGroup::KeyBurst() {
   StreamRecord record;
   record.pressed = KeysSentSince(mark);
   record.received = RoutingKeysSince(bench_.host.keys, keyMark);
-  AddBurstFigure(bench_.report, "burst of 30 key packets, serial: last delivered",
-                 AnalyseStream(record), kKeys);
+  AddBurstFigure(bench_.report, "30 key packets, serial", AnalyseStream(record), kKeys);
 }
 
 // Waits until the display received write index and the host has every key pressed, for a
@@ -74,7 +68,7 @@ void SerialGroup::BackToBack() {
     int keys = 0;  // the presser thread's until the writing ended
     StealWatch steal;
     BackToBackRun run = WriteBackToBack(
-        driver_, worker_, seconds, kBackToBackBase * static_cast<uint32_t>(i + 1),
+        driver_, worker_, seconds, BackToBackBase(i),
         [&](int n) {
           sim_.Send(PressCommand(n));
           keys = n + 1;

@@ -1,5 +1,6 @@
-// The figures of a host writing while the display presses keys, worked out the same way for
-// both links from what was recorded: when each write was made, when each frame reached the
+// The rows both links share: latencies of writes and keys against their floors, and the figures
+// of a host writing while the display presses keys, worked out the same way for both links from
+// what was recorded: when each write was made, when each frame reached the
 // display and which write it carried, when each key left the display and when the host got
 // it. All times are nanoseconds on one clock.
 #pragma once
@@ -50,6 +51,16 @@ StreamResult AnalyseStream(const StreamRecord& record);
 // The host's routing-key events from index from on, as received keys.
 std::vector<StreamRecord::Key> RoutingKeysSince(const std::vector<KeyEvent>& keys, size_t from);
 
+// The row of a write reaching the display (medians of figure and floor, in ms); how begins
+// the note, tail ends it.
+void AddWriteLatencyFigure(Report& report, const std::string& link,
+                           const std::vector<double>& figure, const std::vector<double>& floor,
+                           const std::string& how, const std::string& tail = "");
+// The rows of keys alone reaching the host (p50 and p99 of the delays, in ms); keysLost is -1
+// where the link does not count them.
+void AddKeysAloneFigures(Report& report, const std::string& link, const std::vector<double>& keys,
+                         const std::vector<double>& floor, const std::string& how, int keysLost);
+
 // The rows of the host writing 50 times a second on link ("HID", "serial"): key p99 and the
 // newest write shown p99. how says how the run was made.
 void AddWriteStreamFigures(Report& report, const std::string& link, const StreamResult& result,
@@ -81,8 +92,9 @@ struct BackToBackRun {
 void AddBackToBackFigures(Report& report, const std::string& link,
                           const std::vector<BackToBackRun>& runs, const std::string& how);
 
-// The row of a burst of keys sent at once: all delivered in order, and when the last arrived.
-void AddBurstFigure(Report& report, const std::string& name, const StreamResult& result,
+// The row of a burst of keys sent at once (what: "60 key reports, HID"): all delivered in
+// order, and when the last arrived.
+void AddBurstFigure(Report& report, const std::string& what, const StreamResult& result,
                     size_t sent);
 
 }  // namespace zol::bench

@@ -15,6 +15,8 @@ ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 
 command -v clang-format >/dev/null || need+=(clang-format)
 command -v python3 >/dev/null || need+=(python3)
 [ -f /usr/share/liblouis/tables/en-us-comp8-ext.utb ] || need+=(liblouis-data)
+# Header-only: the benchmark writes its JSON with it.
+[ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)
 if [ ${#need[@]} -gt 0 ]; then
   echo "installing: ${need[*]}"
   export DEBIAN_FRONTEND=noninteractive

@@ -303,13 +303,10 @@ TEST_F(HidE2E, KeysAndFramesFlowWhileTheHostWritesBackToBack) {
     }
   });
   size_t frames = display->frameCount();
-  DWORD worstKeyMs = 0;
   for (int round = 0; round < 20; ++round) {
     const int keys = CHostKeyCount(dll->host);
-    const DWORD start = GetTickCount();
     display->PressFunctionKey(2);
     EXPECT_TRUE(PumpUntil([&] { return CHostKeyCount(dll->host) > keys; }, 500)) << round;
-    worstKeyMs = std::max(worstKeyMs, GetTickCount() - start);
     PumpFor(300);
     const size_t now = display->frameCount();
     EXPECT_GT(now, frames) << "the display froze in round " << round;
@@ -317,8 +314,6 @@ TEST_F(HidE2E, KeysAndFramesFlowWhileTheHostWritesBackToBack) {
   }
   stop.store(true);
   writer.join();
-  std::printf("[ back to back ] %d writes, %zu frames, slowest key %lu ms\n",
-              lastAccepted.load() + 1, frames, static_cast<unsigned long>(worstKeyMs));
   EXPECT_TRUE(Shows(Frame(HostCells(40, static_cast<uint8_t>(lastAccepted.load())), 42), 1000))
       << "the last write is shown";
 }

@@ -1,11 +1,10 @@
 // zol.dll on the HID link of an ordinary PC, through the strict test-only HID stack: thirty
 // foreign interfaces around the display, input buffers of 32 reports per handle, surprise
 // removal, output that stops being taken. The bounds are loose (real time on a shared
-// machine); each test prints its figure as "[ figure ] ...".
+// machine); the benchmark's hidpc group measures the same figures.
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,14 +34,6 @@ Bytes Frame(const Bytes& cells) {
   Bytes frame(42, 0);
   for (size_t i = 0; i < cells.size(); ++i) frame[i] = DevicePattern(cells[i]);
   return frame;
-}
-
-void Figure(const char* what, DWORD ms, bool happened = true) {
-  if (happened)
-    std::printf("[ figure ] %s: %lu ms\n", what, static_cast<unsigned long>(ms));
-  else
-    std::printf("[ figure ] %s: did not happen within %lu ms\n", what,
-                static_cast<unsigned long>(ms));
 }
 
 class HidStrict : public ::testing::Test {
@@ -90,9 +81,6 @@ TEST_F(HidStrict, OpensBehindThirtyForeignInterfaces) {
   const DWORD start = GetTickCount();
   ASSERT_TRUE(Open());
   const DWORD openMs = GetTickCount() - start;
-  Figure("Open behind 30 foreign interfaces", openMs);
-  std::printf("[ figure ] foreign interfaces opened: %d (%d refuse reading and writing)\n",
-              pc->foreign().opens(), pc->foreign().refusing());
   // Settling 1000 + one search step per examined interface 300 + handshake, with room.
   EXPECT_LT(openMs, 3500u);
 }
@@ -110,11 +98,8 @@ TEST_F(HidStrict, UnpluggedIdleDisplayComesBackAndCloseStaysPrompt) {
   display.ClearRecords();
   ASSERT_TRUE(pc->Replug());
   PumpFor(1000);
-  const DWORD pressed = GetTickCount();
   display.PressRoutingKey(7);
   const bool arrived = PumpUntil([&] { return FindKey(dll->host, "Routing") >= 0; }, 4000);
-  const DWORD keyMs = GetTickCount() - pressed;
-  Figure("key pressed 1 s after the replug, to the host", keyMs, arrived);
   EXPECT_TRUE(arrived);
   EXPECT_TRUE(Shows(last, 2000)) << "the last cells are shown again";
 
@@ -124,7 +109,6 @@ TEST_F(HidStrict, UnpluggedIdleDisplayComesBackAndCloseStaysPrompt) {
   Write(HostCells(0x41));
   PumpFor(2500);
   const DWORD closeMs = TimedClose();
-  Figure("Close while unplugged, host idle", closeMs);
   EXPECT_LT(closeMs, 1500u);
 }
 
@@ -155,9 +139,6 @@ TEST_F(HidStrict, SixtyKeysAtOnceAllArriveInOrderWithoutReconnect) {
       if (std::string(CHostKeyName(dll->host, i)) == "Routing")
         values.push_back(CHostKeyValue(dll->host, i));
     for (int i = 0; i < 60; ++i) expected.push_back(i % 40);
-    std::printf("[ figure ] %s: %zu of 60 keys reached the host, %d new opens\n",
-                hostWrites ? "host writing" : "host idle", values.size(),
-                pc->display().connectionsAccepted() - opens);
     EXPECT_EQ(values, expected);
     EXPECT_EQ(pc->display().connectionsAccepted(), opens) << "no reconnect";
     if (hostWrites) {
@@ -177,10 +158,7 @@ TEST_F(HidStrict, OutputThatStopsBeingTakenDoesNotHoldClose) {
   PumpFor(1500);
   // A driver whose write never returns is let go by unplugging the display after 10 s.
   DWORD closeMs = 0;
-  const bool unplugged = pc->RunOrUnplug([&] { closeMs = TimedClose(); }, 10000);
-  Figure(unplugged ? "Close while the display takes no output (let go by the unplug)"
-                   : "Close while the display takes no output",
-         closeMs);
+  pc->RunOrUnplug([&] { closeMs = TimedClose(); }, 10000);
   EXPECT_LT(closeMs, 4000u);
 }
 
