@@ -13,6 +13,7 @@
 #include "driver/hidden_window.h"
 
 #include "driver/bounded_text.h"
+#include "driver/command_channel.h"
 #include "driver/driver_identity.h"
 #include "driver/pumping_wait.h"
 

@@ -124,7 +124,7 @@ class CSerial {
   HANDLE ioEvent_ = nullptr;
   // Set while the port's read time-outs are those of kReadNonBlocking.
   bool nonBlockingReads_ = false;
-  // Error flags that a non-blocking read cleared before GetCommErrors could report them.
+  // Error flags that a status query (TakeStatus) cleared before GetCommErrors could report them.
   DWORD unreportedErrors_ = 0;
 };
 
