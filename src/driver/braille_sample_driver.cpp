@@ -1,11 +1,7 @@
 #include "driver/braille_sample_driver.h"
 
-#include <cstring>
-
 #include "driver/bounded_text.h"
-#include "driver/device_side.h"
 #include "driver/driver_identity.h"
-#include "driver/pumping_wait.h"
 
 namespace zol {
 
@@ -14,35 +10,10 @@ namespace {
 // The one driver object of the process, constructed when the module is loaded.
 CBrailleSampleDriver driverObject;
 
-// How long Open waits for a new worker thread to be ready, and Close for it to end.
-constexpr DWORD kWorkerWaitMs = 5000;
-
 }  // namespace
 
 CBrailleSampleDriver& TheDriver() {
   return driverObject;
-}
-
-CBrailleSampleDriver::CBrailleSampleDriver() {
-  CopyTerminated(driverName, sizeof driverName, kDriverName);
-}
-
-CBrailleSampleDriver::~CBrailleSampleDriver() {
-  // The worker thread has ended by now: it killed its timer and released the device side
-  // itself. Only the handles of a worker thread that ended after Close stopped waiting remain.
-  if (retiredThread) CloseHandle(retiredThread);
-  if (retiredEvent) CloseHandle(retiredEvent);
-}
-
-DeviceService& CBrailleSampleDriver::Device() {
-  // Attached on first use rather than at construction: that runs under the loader lock, and the
-  // device side's own statics may not be constructed yet. Only worker threads get here, one at
-  // a time: the guards of these statics go through the threads runtime, which keeps a record
-  // (an event and a thread handle) of each thread that passes them until that thread ends. A
-  // worker thread ends while the module is loaded; a host thread would outlive the module and
-  // leave the record behind, once per load.
-  static DeviceService& device = AttachDeviceSide(DriverParts{shared, hostLink});
-  return device;
 }
 
 int32_t CBrailleSampleDriver::Open(const char* portName, IBrailleHost* newHost, const char* text1,
@@ -50,8 +21,8 @@ int32_t CBrailleSampleDriver::Open(const char* portName, IBrailleHost* newHost, 
   try {
     return hostSession.Open(portName, newHost, text1, text2);
   } catch (...) {
-    StopWorkerThread();
-    ReleaseSession();
+    worker.Stop();
+    keyWindow.Destroy();
     return 0;
   }
 }
@@ -61,67 +32,6 @@ void CBrailleSampleDriver::Close() {
     hostSession.Close();
   } catch (...) {
   }
-}
-
-bool CBrailleSampleDriver::StartSession() {
-  if (!ReapRetiredWorker(kWorkerWaitMs)) return false;
-  // Key events still queued for a window of an earlier session can never be delivered.
-  keyNames.ReclaimPosted();
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-  if (!event) return false;
-  completionEvent.store(event);
-  ResetEvent(event);
-  if (!StartWorkerThread()) {
-    ReleaseSession();
-    return false;
-  }
-  if (!WaitWorkerReady()) {
-    StopWorkerThread();
-    ReleaseSession();
-    return false;
-  }
-  lastConnectResult.store(0);
-  return true;
-}
-
-void CBrailleSampleDriver::WelcomeHost(const char* text1, const char* text2) {
-  CopyToField(parameter1, sizeof parameter1, text1);
-  CopyToField(parameter2, sizeof parameter2, text2);
-  RegisterWindowClass();
-  DestroyHiddenWindow();
-  CreateHiddenWindow();
-}
-
-void CBrailleSampleDriver::StopWorkerThread() {
-  HANDLE thread = workerThread.load();
-  if (!thread) return;
-  PostCommand(CMD_STOP, nullptr, 0, false);
-  PumpingWait wait;
-  const bool ended = wait.Wait(&thread, 1, kWorkerWaitMs) == 0;
-  workerThread.store(nullptr);
-  workerThreadId.store(0);
-  if (ended) {
-    CloseHandle(thread);
-  } else {
-    retiredThread = thread;
-    retiredEvent = completionEvent.exchange(nullptr);
-  }
-}
-
-void CBrailleSampleDriver::ReleaseSession() {
-  if (HANDLE event = completionEvent.exchange(nullptr)) CloseHandle(event);
-  DestroyHiddenWindow();
-}
-
-bool CBrailleSampleDriver::ReapRetiredWorker(DWORD timeoutMs) {
-  if (!retiredThread) return true;
-  PumpingWait wait;
-  if (wait.Wait(&retiredThread, 1, timeoutMs) != 0) return false;
-  CloseHandle(retiredThread);
-  if (retiredEvent) CloseHandle(retiredEvent);
-  retiredThread = nullptr;
-  retiredEvent = nullptr;
-  return true;
 }
 
 IBrailleHost* CBrailleSampleDriver::SetHost(IBrailleHost* newHost) {
@@ -143,18 +53,18 @@ int32_t CBrailleSampleDriver::GetInfoValue() {
 int32_t CBrailleSampleDriver::WriteTextCells(const uint8_t* dots, int32_t count) {
   if (shared.suspended.load() != 0 || !dots || count <= 0) return 0;
   const int32_t cells = count < kMaxWriteCells ? count : kMaxWriteCells;
-  return PostCommand(CMD_WRITE_TEXT, dots, static_cast<uint32_t>(cells), false);
+  return worker.Post(CMD_WRITE_TEXT, dots, static_cast<uint32_t>(cells), false);
 }
 
 int32_t CBrailleSampleDriver::WriteAllCells(const uint8_t* dots, int32_t count) {
   if (shared.suspended.load() != 0 || !dots || count <= 0) return 0;
   const int32_t cells = count < kMaxWriteCells ? count : kMaxWriteCells;
-  return PostCommand(CMD_WRITE_ALL, dots, static_cast<uint32_t>(cells), false);
+  return worker.Post(CMD_WRITE_ALL, dots, static_cast<uint32_t>(cells), false);
 }
 
 int32_t CBrailleSampleDriver::ClearDisplay() {
   if (shared.suspended.load() != 0) return 0;
-  return PostCommand(CMD_CLEAR, nullptr, 0, false);
+  return worker.Post(CMD_CLEAR, nullptr, 0, false);
 }
 
 int32_t CBrailleSampleDriver::SetSuspended(int32_t suspend) {
@@ -178,73 +88,17 @@ int32_t CBrailleSampleDriver::GetDriverIdentity(char* nameBuffer, int32_t nameLe
   return CopyDriverIdentity(nameBuffer, nameLength, id);
 }
 
-// Operations the host defines and this driver does not use.
-int32_t CBrailleSampleDriver::Reserved5(void*, int32_t) {
-  return 0;
+LRESULT CALLBACK CBrailleSampleDriver::HiddenWindowProc(HWND window, UINT message, WPARAM wParam,
+                                                        LPARAM lParam) {
+  return TheDriver().keyWindow.HandleMessage(window, message, wParam, lParam);
 }
-int32_t CBrailleSampleDriver::Reserved7() {
-  return 0;
-}
-int32_t CBrailleSampleDriver::Reserved8() {
-  return 0;
-}
-int32_t CBrailleSampleDriver::Reserved9() {
-  return 0;
-}
-int32_t CBrailleSampleDriver::Reserved10(void*) {
-  return 0;
-}
-int32_t CBrailleSampleDriver::Reserved14(void*, int32_t) {
-  return 0;
-}
-int32_t CBrailleSampleDriver::Reserved15() {
-  return 0;
-}
-void CBrailleSampleDriver::Reserved17() {}
-int32_t CBrailleSampleDriver::Reserved19() {
-  return 0;
-}
-int32_t CBrailleSampleDriver::Reserved22() {
-  return 0;
-}
-int32_t CBrailleSampleDriver::Reserved23(int32_t, int32_t, int32_t) {
-  return 0;
-}
-int32_t CBrailleSampleDriver::Reserved24() {
-  return 0;
-}
-int32_t CBrailleSampleDriver::Reserved25(int32_t, uint8_t) {
-  return 0;
-}
-int32_t CBrailleSampleDriver::Reserved26(void*, int32_t, int32_t) {
-  return 0;
-}
-int32_t CBrailleSampleDriver::Reserved27(void*) {
-  return 0;
-}
-int32_t CBrailleSampleDriver::Reserved28(int32_t) {
-  return 0;
-}
-int32_t CBrailleSampleDriver::Reserved29() {
-  return 0;
-}
-void CBrailleSampleDriver::Reserved30(int32_t) {}
-int32_t CBrailleSampleDriver::Reserved31() {
-  return 0;
-}
-void CBrailleSampleDriver::Reserved32(int32_t) {}
-int32_t CBrailleSampleDriver::Reserved33() {
-  return 0;
-}
-void CBrailleSampleDriver::Reserved35(int32_t) {}
-void CBrailleSampleDriver::Reserved36(int32_t) {}
 
 bool CBrailleSampleDriver::HostLinkPart::HostSet() {
   return driver_.hostSession.host() != nullptr;
 }
 
 void CBrailleSampleDriver::HostLinkPart::PostKeyEvent(const char* name, int32_t value) {
-  driver_.PostKeyEvent(name, value);
+  driver_.keyWindow.PostKeyEvent(name, value);
 }
 
 void CBrailleSampleDriver::HostLinkPart::DeviceData(const uint8_t* data, int32_t length) {
@@ -257,46 +111,52 @@ uint32_t CBrailleSampleDriver::SessionPart::CurrentThread() {
 }
 
 uint32_t CBrailleSampleDriver::SessionPart::WorkerThread() {
-  return driver_.workerThreadId.load();
+  return driver_.worker.ThreadId();
 }
 
 bool CBrailleSampleDriver::SessionPart::StartWorker() {
-  return driver_.StartSession();
+  if (!driver_.worker.ReapRetired()) return false;
+  // Key events still queued for a window of an earlier session can never be delivered.
+  driver_.keyWindow.ReclaimPostedKeys();
+  if (driver_.worker.Start()) return true;
+  driver_.keyWindow.Destroy();
+  return false;
 }
 
 int32_t CBrailleSampleDriver::SessionPart::Post(CommandCode code, const void* data, uint32_t length,
                                                 bool wait) {
-  return driver_.PostCommand(code, data, length, wait);
+  return driver_.worker.Post(code, data, length, wait);
 }
 
 bool CBrailleSampleDriver::SessionPart::Connected() {
   // The cell count survives failed connects, so only this connect's own answer counts.
-  return driver_.lastConnectResult.load() != 0 && driver_.shared.textCellCount.load() > 0;
+  return driver_.worker.ConnectResult() != 0 && driver_.shared.textCellCount.load() > 0;
 }
 
 void CBrailleSampleDriver::SessionPart::StopWorker() {
-  driver_.StopWorkerThread();
-  if (HANDLE event = driver_.completionEvent.exchange(nullptr)) CloseHandle(event);
+  driver_.worker.Stop();
 }
 
 void CBrailleSampleDriver::SessionPart::Opened(const char* text1, const char* text2) {
-  driver_.WelcomeHost(text1, text2);
+  CopyToField(driver_.parameter1, sizeof driver_.parameter1, text1);
+  CopyToField(driver_.parameter2, sizeof driver_.parameter2, text2);
+  driver_.keyWindow.OpenHere();
 }
 
 bool CBrailleSampleDriver::SessionPart::WindowExists() {
-  return driver_.hiddenWindow.load() != nullptr;
+  return driver_.keyWindow.Exists();
 }
 
 void CBrailleSampleDriver::SessionPart::CreateWindowHere() {
-  driver_.CreateHiddenWindow();
+  driver_.keyWindow.Create();
 }
 
 void CBrailleSampleDriver::SessionPart::DestroyWindow() {
-  driver_.DestroyHiddenWindow();
+  driver_.keyWindow.Destroy();
 }
 
 void CBrailleSampleDriver::SessionPart::AskWindowThreadToClose() {
-  if (HWND window = driver_.hiddenWindow.load()) PostMessageA(window, kCloseRequestMessage, 0, 0);
+  driver_.keyWindow.AskToClose();
 }
 
 void CBrailleSampleDriver::SessionPart::YieldToCallbacks() {

@@ -1,9 +1,18 @@
-// Waits of the host's threads that keep the thread answering messages sent to it.
+// How the driver's threads wait: for a post in progress to land, and (the host's threads) for
+// handles while answering messages sent to the thread.
 #pragma once
 
 #include <windows.h>
 
+#include <cstdint>
+
 namespace zol {
+
+// Gives way to a post in progress (PostGate::WaitIdle): a post takes microseconds, so the first
+// rounds only yield the time slice and later ones a whole tick.
+inline void YieldToPoster(uint32_t round) {
+  Sleep(round < 16 ? 0 : 1);
+}
 
 // Waits for handles while handling every message sent to the calling thread from another
 // thread; each time such a message arrives, the whole queue of the thread is pumped

@@ -13,7 +13,60 @@ constexpr DWORD kPurgeBoth = PURGE_TXCLEAR | PURGE_RXCLEAR;
 constexpr DWORD kBreakMs = 100;
 constexpr DWORD kWriteByteTimeoutMs = 1000;
 
+// The device-control bits of each handshake mode, in the order of CSerial::Handshake.
+struct HandshakeBits {
+  BOOL ctsAndDsrFlow;
+  DWORD dtrControl;
+  DWORD rtsControl;
+  BOOL xonXoff;
+};
+constexpr HandshakeBits kHandshakes[] = {
+    {FALSE, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, FALSE},
+    {TRUE, DTR_CONTROL_HANDSHAKE, RTS_CONTROL_HANDSHAKE, FALSE},
+    {FALSE, DTR_CONTROL_DISABLE, RTS_CONTROL_DISABLE, TRUE},
+};
+
+void SetLine(DCB* dcb, DWORD baudRate, BYTE dataBits, BYTE parity, BYTE stopBits) {
+  dcb->BaudRate = baudRate;
+  dcb->ByteSize = dataBits;
+  dcb->Parity = parity;
+  dcb->StopBits = stopBits;
+  dcb->fParity = parity != NOPARITY;
+}
+
 }  // namespace
+
+bool CSerial::Begin() {
+  lastError_ = 0;
+  if (portHandle_ != nullptr) return true;
+  lastError_ = ERROR_INVALID_HANDLE;
+  return false;
+}
+
+bool CSerial::Keep(bool succeeded) {
+  if (!succeeded) lastError_ = static_cast<LONG>(GetLastError());
+  return succeeded;
+}
+
+bool CSerial::TakeStatus(COMSTAT* status) {
+  DWORD errors = 0;
+  if (!ClearCommError(portHandle_, &errors, status)) return false;
+  unreportedErrors_ |= errors;
+  return true;
+}
+
+bool CSerial::ReadState(DCB* dcb) {
+  std::memset(dcb, 0, sizeof *dcb);
+  dcb->DCBlength = sizeof *dcb;
+  return Keep(GetCommState(portHandle_, dcb));
+}
+
+template <class Result, class Get>
+Result CSerial::QueryState(Result failed, Get get) {
+  DCB dcb;
+  if (!Begin() || !ReadState(&dcb)) return failed;
+  return get(dcb);
+}
 
 CSerial::~CSerial() {
   if (portHandle_ != nullptr) Close();
@@ -23,47 +76,36 @@ LONG CSerial::Open(const char* name, DWORD inputQueue, DWORD outputQueue, bool o
   lastError_ = 0;
   if (portHandle_ != nullptr) return lastError_ = ERROR_ALREADY_INITIALIZED;
 
-  char path[kDevicePathSize];
-  const size_t prefixLength = sizeof kDevicePrefix - 1;
-  if (name == nullptr || std::strlen(name) > kDevicePathSize - 1 - prefixLength)
+  if (name == nullptr || std::strlen(name) + sizeof kDevicePrefix > kDevicePathSize)
     return lastError_ = ERROR_INVALID_NAME;
-  std::memcpy(path, kDevicePrefix, prefixLength);
-  std::strcpy(path + prefixLength, name);
+  char path[kDevicePathSize];
+  std::strcpy(path, kDevicePrefix);
+  std::strcat(path, name);
 
   HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                               overlapped ? FILE_FLAG_OVERLAPPED : 0, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    portHandle_ = nullptr;
-    return lastError_ = static_cast<LONG>(GetLastError());
-  }
+  if (!Keep(handle != INVALID_HANDLE_VALUE)) return lastError_;
   portHandle_ = handle;
 
-  if (overlapped) {
-    ioEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    if (ioEvent_ == nullptr) {
-      lastError_ = static_cast<LONG>(GetLastError());
-      CloseHandle(portHandle_);
-      portHandle_ = nullptr;
-      return lastError_;
-    }
+  if (overlapped) ioEvent_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  if (overlapped && !Keep(ioEvent_ != nullptr)) {
+    CloseHandle(portHandle_);
+    portHandle_ = nullptr;
+    return lastError_;
   }
-
-  if (inputQueue != 0 || outputQueue != 0) {
-    if (!SetupComm(portHandle_, inputQueue, outputQueue)) {
-      const LONG code = static_cast<LONG>(GetLastError());
-      Close();
-      return lastError_ = code;
-    }
+  if ((inputQueue != 0 || outputQueue != 0) &&
+      !Keep(SetupComm(portHandle_, inputQueue, outputQueue))) {
+    const LONG code = lastError_;
+    Close();
+    return lastError_ = code;
   }
 
   SetEventMask(kOpenEventMask);
-  SetReadTimeoutMode(kReadNonBlocking);
-  const LONG result = lastError_;
+  const LONG result = SetReadTimeoutMode(kReadNonBlocking);
 
   // Apply the port's default configuration (flow control among it). Its results are not
   // reported, and the calls do not touch lastError.
-  COMMCONFIG config;
-  std::memset(&config, 0, sizeof config);
+  COMMCONFIG config = {};
   config.dwSize = sizeof config;
   DWORD size = sizeof config;
   if (GetDefaultCommConfigA(name, &config, &size)) SetCommConfig(portHandle_, &config, size);
@@ -77,11 +119,9 @@ LONG CSerial::Close() {
   // the blank that leaves the display empty, among it. It drains instead; a port that does not
   // (output held by flow control, a driver that stopped) is closed all the same.
   DrainOutput(kCloseDrainMs);
-  if (!PurgeComm(portHandle_, PURGE_RXCLEAR)) lastError_ = static_cast<LONG>(GetLastError());
-  if (ioEvent_ != nullptr) {
-    CloseHandle(ioEvent_);
-    ioEvent_ = nullptr;
-  }
+  Keep(PurgeComm(portHandle_, PURGE_RXCLEAR));
+  if (ioEvent_ != nullptr) CloseHandle(ioEvent_);
+  ioEvent_ = nullptr;
   CloseHandle(portHandle_);
   portHandle_ = nullptr;
   nonBlockingReads_ = false;
@@ -93,72 +133,33 @@ void CSerial::DrainOutput(DWORD limitMs) {
   const DWORD start = GetTickCount();
   for (;;) {
     COMSTAT status;
-    DWORD errors = 0;
-    if (!ClearCommError(portHandle_, &errors, &status) || status.cbOutQue == 0) return;
+    if (!TakeStatus(&status) || status.cbOutQue == 0) return;
     if (GetTickCount() - start >= limitMs) return;
     ::Sleep(1);
   }
 }
 
-bool CSerial::RequireOpen() {
-  if (portHandle_ != nullptr) return true;
-  lastError_ = ERROR_INVALID_HANDLE;
-  return false;
-}
-
-bool CSerial::ReadState(DCB* dcb) {
-  std::memset(dcb, 0, sizeof *dcb);
-  dcb->DCBlength = sizeof *dcb;
-  if (GetCommState(portHandle_, dcb)) return true;
-  lastError_ = static_cast<LONG>(GetLastError());
-  return false;
-}
-
-bool CSerial::WriteState(DCB* dcb) {
-  if (SetCommState(portHandle_, dcb)) return true;
-  lastError_ = static_cast<LONG>(GetLastError());
-  return false;
-}
-
-namespace {
-
-void SetLine(DCB* dcb, DWORD baudRate, BYTE dataBits, BYTE parity, BYTE stopBits) {
-  dcb->BaudRate = baudRate;
-  dcb->ByteSize = dataBits;
-  dcb->Parity = parity;
-  dcb->StopBits = stopBits;
-  dcb->fParity = parity != NOPARITY;
-}
-
-}  // namespace
-
 LONG CSerial::Setup(DWORD baudRate, BYTE dataBits, BYTE parity, BYTE stopBits) {
-  lastError_ = 0;
   DCB dcb;
-  if (!RequireOpen() || !ReadState(&dcb)) return lastError_;
+  if (!Begin() || !ReadState(&dcb)) return lastError_;
   SetLine(&dcb, baudRate, dataBits, parity, stopBits);
-  WriteState(&dcb);
+  Keep(SetCommState(portHandle_, &dcb));
   return lastError_;
 }
 
 LONG CSerial::SetEventChar(BYTE eventChar, bool adjustMask) {
-  lastError_ = 0;
   DCB dcb;
-  if (!RequireOpen() || !ReadState(&dcb)) return lastError_;
+  if (!Begin() || !ReadState(&dcb)) return lastError_;
   dcb.EvtChar = static_cast<char>(eventChar);
-  LONG maskResult = 0;
   // A failed mask change does not stop the new character from being written.
-  if (adjustMask) maskResult = SetEventMask(GetEventMask() | EV_RXFLAG);
+  const LONG maskResult = adjustMask ? SetEventMask(GetEventMask() | EV_RXFLAG) : 0;
   lastError_ = 0;
-  if (WriteState(&dcb)) lastError_ = maskResult;
+  if (Keep(SetCommState(portHandle_, &dcb))) lastError_ = maskResult;
   return lastError_;
 }
 
 LONG CSerial::SetEventMask(DWORD mask) {
-  lastError_ = 0;
-  if (!RequireOpen()) return lastError_;
-  if (!SetCommMask(portHandle_, mask)) return lastError_ = static_cast<LONG>(GetLastError());
-  eventMask_ = mask;
+  if (Begin() && Keep(SetCommMask(portHandle_, mask))) eventMask_ = mask;
   return lastError_;
 }
 
@@ -167,114 +168,60 @@ LONG CSerial::WaitForEvent(OVERLAPPED* overlapped, DWORD timeoutMs) {
 }
 
 LONG CSerial::SetHandshake(int mode) {
-  lastError_ = 0;
   DCB dcb;
-  if (!RequireOpen() || !ReadState(&dcb)) return lastError_;
-  switch (mode) {
-    case kHandshakeOff:
-      dcb.fOutxCtsFlow = FALSE;
-      dcb.fOutxDsrFlow = FALSE;
-      dcb.fDtrControl = DTR_CONTROL_DISABLE;
-      dcb.fOutX = FALSE;
-      dcb.fInX = FALSE;
-      dcb.fRtsControl = RTS_CONTROL_DISABLE;
-      break;
-    case kHandshakeHardware:
-      dcb.fOutxCtsFlow = TRUE;
-      dcb.fOutxDsrFlow = TRUE;
-      dcb.fDtrControl = DTR_CONTROL_HANDSHAKE;
-      dcb.fOutX = FALSE;
-      dcb.fInX = FALSE;
-      dcb.fRtsControl = RTS_CONTROL_HANDSHAKE;
-      break;
-    case kHandshakeSoftware:
-      dcb.fOutxCtsFlow = FALSE;
-      dcb.fOutxDsrFlow = FALSE;
-      dcb.fDtrControl = DTR_CONTROL_DISABLE;
-      dcb.fOutX = TRUE;
-      dcb.fInX = TRUE;
-      dcb.fRtsControl = RTS_CONTROL_DISABLE;
-      break;
-    default:
-      return lastError_ = E_INVALIDARG;
-  }
-  WriteState(&dcb);
+  if (!Begin() || !ReadState(&dcb)) return lastError_;
+  if (mode < kHandshakeOff || mode > kHandshakeSoftware) return lastError_ = E_INVALIDARG;
+  const HandshakeBits& bits = kHandshakes[mode];
+  dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = bits.ctsAndDsrFlow;
+  dcb.fDtrControl = bits.dtrControl;
+  dcb.fRtsControl = bits.rtsControl;
+  dcb.fOutX = dcb.fInX = bits.xonXoff;
+  Keep(SetCommState(portHandle_, &dcb));
   return lastError_;
 }
 
 LONG CSerial::SetReadTimeoutMode(int mode) {
-  lastError_ = 0;
-  if (!RequireOpen()) return lastError_;
   COMMTIMEOUTS timeouts;
-  if (!GetCommTimeouts(portHandle_, &timeouts))
-    return lastError_ = static_cast<LONG>(GetLastError());
-  switch (mode) {
-    case kReadNonBlocking:
-      timeouts.ReadIntervalTimeout = MAXDWORD;
-      break;
-    case kReadBlocking:
-      timeouts.ReadIntervalTimeout = 0;
-      break;
-    default:
-      return lastError_ = E_INVALIDARG;
-  }
+  if (!Begin() || !Keep(GetCommTimeouts(portHandle_, &timeouts))) return lastError_;
+  if (mode != kReadNonBlocking && mode != kReadBlocking) return lastError_ = E_INVALIDARG;
+  timeouts.ReadIntervalTimeout = mode == kReadNonBlocking ? MAXDWORD : 0;
   timeouts.ReadTotalTimeoutMultiplier = 0;
   timeouts.ReadTotalTimeoutConstant = 0;
-  if (!SetCommTimeouts(portHandle_, &timeouts))
-    return lastError_ = static_cast<LONG>(GetLastError());
-  nonBlockingReads_ = mode == kReadNonBlocking;
+  if (Keep(SetCommTimeouts(portHandle_, &timeouts))) nonBlockingReads_ = mode == kReadNonBlocking;
   return lastError_;
 }
 
 LONG CSerial::GetBaudRate() {
-  lastError_ = 0;
-  DCB dcb;
-  if (!RequireOpen() || !ReadState(&dcb)) return -1;
-  return static_cast<LONG>(dcb.BaudRate);
+  return QueryState(-1L, [](const DCB& dcb) { return static_cast<LONG>(dcb.BaudRate); });
 }
 
 LONG CSerial::GetDataBits() {
-  lastError_ = 0;
-  DCB dcb;
-  if (!RequireOpen() || !ReadState(&dcb)) return -1;
-  return dcb.ByteSize;
+  return QueryState(-1L, [](const DCB& dcb) { return static_cast<LONG>(dcb.ByteSize); });
 }
 
 LONG CSerial::GetParity() {
-  lastError_ = 0;
-  DCB dcb;
-  if (!RequireOpen() || !ReadState(&dcb)) return -1;
-  return dcb.fParity ? dcb.Parity : NOPARITY;
+  return QueryState(
+      -1L, [](const DCB& dcb) { return static_cast<LONG>(dcb.fParity ? dcb.Parity : NOPARITY); });
 }
 
 LONG CSerial::GetStopBits() {
-  lastError_ = 0;
-  DCB dcb;
-  if (!RequireOpen() || !ReadState(&dcb)) return -1;
-  return dcb.StopBits;
+  return QueryState(-1L, [](const DCB& dcb) { return static_cast<LONG>(dcb.StopBits); });
 }
 
 LONG CSerial::GetHandshake() {
-  lastError_ = 0;
-  DCB dcb;
-  if (!RequireOpen() || !ReadState(&dcb)) return -1;
-  if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE && dcb.fRtsControl == RTS_CONTROL_HANDSHAKE)
-    return kHandshakeHardware;
-  if (dcb.fOutX && dcb.fInX) return kHandshakeSoftware;
-  return kHandshakeOff;
+  return QueryState(-1L, [](const DCB& dcb) -> LONG {
+    if (dcb.fDtrControl == DTR_CONTROL_HANDSHAKE && dcb.fRtsControl == RTS_CONTROL_HANDSHAKE)
+      return kHandshakeHardware;
+    return dcb.fOutX && dcb.fInX ? kHandshakeSoftware : kHandshakeOff;
+  });
 }
 
 DWORD CSerial::GetEventMask() {
-  lastError_ = 0;
-  if (!RequireOpen()) return 0;
-  return eventMask_;
+  return Begin() ? eventMask_ : 0;
 }
 
 BYTE CSerial::GetEventChar() {
-  lastError_ = 0;
-  DCB dcb;
-  if (!RequireOpen() || !ReadState(&dcb)) return 0;
-  return static_cast<BYTE>(dcb.EvtChar);
+  return QueryState(BYTE{0}, [](const DCB& dcb) { return static_cast<BYTE>(dcb.EvtChar); });
 }
 
 LONG CSerial::WriteText(const char* text, DWORD* written, OVERLAPPED* overlapped, DWORD timeoutMs) {
@@ -295,13 +242,12 @@ LONG CSerial::Read(void* buffer, DWORD count, DWORD* read, OVERLAPPED* overlappe
 
 LONG CSerial::Transfer(TransferKind kind, void* buffer, DWORD count, DWORD* transferred,
                        OVERLAPPED* overlapped, DWORD timeoutMs) {
-  lastError_ = 0;
   DWORD internalCount = 0;
   if (kind != TransferKind::kWaitEvent) {
     if (transferred == nullptr) transferred = &internalCount;
     *transferred = 0;
   }
-  if (!RequireOpen()) return lastError_;
+  if (!Begin()) return lastError_;
   if (ioEvent_ == nullptr && (overlapped != nullptr || timeoutMs != INFINITE))
     return lastError_ = ERROR_INVALID_FUNCTION;
 
@@ -309,34 +255,21 @@ LONG CSerial::Transfer(TransferKind kind, void* buffer, DWORD count, DWORD* tran
     // Ask only for what has arrived: some serial drivers keep an overlapped read of an empty
     // port pending despite the non-blocking time-outs.
     COMSTAT status;
-    DWORD errors = 0;
-    if (ClearCommError(portHandle_, &errors, &status)) {
-      unreportedErrors_ |= errors;  // kept for GetCommErrors
+    if (TakeStatus(&status)) {
       if (status.cbInQue == 0) return lastError_;
       if (status.cbInQue < count) count = status.cbInQue;
     }
   }
 
-  OVERLAPPED internalRecord;
-  OVERLAPPED* record = overlapped;
-  if (record == nullptr && ioEvent_ != nullptr) {
-    std::memset(&internalRecord, 0, sizeof internalRecord);
-    internalRecord.hEvent = ioEvent_;
-    record = &internalRecord;
-  }
+  // Without the caller's record, an overlapped port's transfer runs on one of this call's own.
+  OVERLAPPED internalRecord = {};
+  internalRecord.hEvent = ioEvent_;
+  OVERLAPPED* record = overlapped == nullptr && ioEvent_ != nullptr ? &internalRecord : overlapped;
 
-  BOOL done = FALSE;
-  switch (kind) {
-    case TransferKind::kRead:
-      done = ReadFile(portHandle_, buffer, count, transferred, record);
-      break;
-    case TransferKind::kWrite:
-      done = WriteFile(portHandle_, buffer, count, transferred, record);
-      break;
-    case TransferKind::kWaitEvent:
-      done = WaitCommEvent(portHandle_, &eventBits_, record);
-      break;
-  }
+  const BOOL done =
+      kind == TransferKind::kRead    ? ReadFile(portHandle_, buffer, count, transferred, record)
+      : kind == TransferKind::kWrite ? WriteFile(portHandle_, buffer, count, transferred, record)
+                                     : WaitCommEvent(portHandle_, &eventBits_, record);
   if (done) {
     if (record != nullptr) SetEvent(record->hEvent);
     return lastError_;
@@ -354,18 +287,15 @@ LONG CSerial::WaitForInternalRecord(TransferKind kind, OVERLAPPED* record, DWORD
     // A completed wait for events may still have failed (aborted, for instance): its status
     // counts as much as a transfer's.
     DWORD ignored = 0;
-    if (!GetOverlappedResult(portHandle_, record,
-                             kind == TransferKind::kWaitEvent ? &ignored : transferred, FALSE))
-      return static_cast<LONG>(GetLastError());
-    return 0;
+    DWORD* count = kind == TransferKind::kWaitEvent ? &ignored : transferred;
+    if (GetOverlappedResult(portHandle_, record, count, FALSE)) return 0;
+    return static_cast<LONG>(GetLastError());
   }
   const LONG code = wait == WAIT_TIMEOUT ? ERROR_TIMEOUT : static_cast<LONG>(GetLastError());
   // The record and the count live on this call's stack: the cancelled transfer must have
   // finished before they go away. Whatever it transferred meanwhile is not reported. Only this
   // transfer is cancelled: a read the caller keeps outstanding on its own record goes on.
-  CancelIoEx(portHandle_, record);
-  DWORD ignored = 0;
-  GetOverlappedResult(portHandle_, record, &ignored, TRUE);
+  CancelTransfer(record);
   if (transferred != nullptr) *transferred = 0;
   return code;
 }
@@ -378,67 +308,43 @@ int CSerial::ProbePort(const char* name) {
     CloseHandle(handle);
     return 0;
   }
-  switch (GetLastError()) {
-    case ERROR_FILE_NOT_FOUND:
-      return 1;
-    case ERROR_ACCESS_DENIED:
-      return 2;
-    default:
-      return -1;
-  }
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND ? 1 : error == ERROR_ACCESS_DENIED ? 2 : -1;
 }
 
 LONG CSerial::SetupPinned(DWORD baudRate, BYTE dataBits, BYTE parity, BYTE stopBits,
                           DWORD writeLimitMs) {
-  lastError_ = 0;
   DCB dcb;
-  if (!RequireOpen() || !ReadState(&dcb)) return lastError_;
+  if (!Begin() || !ReadState(&dcb)) return lastError_;
   SetLine(&dcb, baudRate, dataBits, parity, stopBits);
-  dcb.fBinary = TRUE;
-  dcb.fOutxCtsFlow = FALSE;
-  dcb.fOutxDsrFlow = FALSE;
-  dcb.fDsrSensitivity = FALSE;
+  dcb.fBinary = dcb.fTXContinueOnXoff = TRUE;
+  dcb.fOutxCtsFlow = dcb.fOutxDsrFlow = dcb.fDsrSensitivity = FALSE;
+  dcb.fOutX = dcb.fInX = FALSE;
+  dcb.fErrorChar = dcb.fNull = dcb.fAbortOnError = FALSE;
   dcb.fDtrControl = DTR_CONTROL_ENABLE;
   dcb.fRtsControl = RTS_CONTROL_ENABLE;
-  dcb.fOutX = FALSE;
-  dcb.fInX = FALSE;
-  dcb.fTXContinueOnXoff = TRUE;
-  dcb.fErrorChar = FALSE;
-  dcb.fNull = FALSE;
-  dcb.fAbortOnError = FALSE;
   dcb.XonChar = 0x11;
   dcb.XoffChar = 0x13;
-  if (!WriteState(&dcb)) return lastError_;
-
   COMMTIMEOUTS timeouts;
-  if (!GetCommTimeouts(portHandle_, &timeouts))
-    return lastError_ = static_cast<LONG>(GetLastError());
+  if (!Keep(SetCommState(portHandle_, &dcb)) || !Keep(GetCommTimeouts(portHandle_, &timeouts)))
+    return lastError_;
   timeouts.WriteTotalTimeoutMultiplier = 0;
   timeouts.WriteTotalTimeoutConstant = writeLimitMs;
-  if (!SetCommTimeouts(portHandle_, &timeouts))
-    return lastError_ = static_cast<LONG>(GetLastError());
+  Keep(SetCommTimeouts(portHandle_, &timeouts));
   return lastError_;
 }
 
 LONG CSerial::BytesWaiting(DWORD* count) {
-  lastError_ = 0;
   *count = 0;
-  if (!RequireOpen()) return lastError_;
   COMSTAT status;
-  DWORD errors = 0;
-  if (!ClearCommError(portHandle_, &errors, &status))
-    return lastError_ = static_cast<LONG>(GetLastError());
-  unreportedErrors_ |= errors;
+  if (!Begin() || !Keep(TakeStatus(&status))) return lastError_;
   *count = status.cbInQue;
   return lastError_;
 }
 
 LONG CSerial::TakeOverlappedResult(OVERLAPPED* record, DWORD* transferred) {
-  lastError_ = 0;
   *transferred = 0;
-  if (!RequireOpen()) return lastError_;
-  if (!GetOverlappedResult(portHandle_, record, transferred, FALSE))
-    lastError_ = static_cast<LONG>(GetLastError());
+  if (Begin()) Keep(GetOverlappedResult(portHandle_, record, transferred, FALSE));
   return lastError_;
 }
 
@@ -450,18 +356,16 @@ void CSerial::CancelTransfer(OVERLAPPED* record) {
 }
 
 LONG CSerial::PurgeBuffers() {
-  lastError_ = 0;
-  if (!RequireOpen()) return lastError_;
-  if (!PurgeComm(portHandle_, kPurgeBoth)) lastError_ = static_cast<LONG>(GetLastError());
+  if (Begin()) Keep(PurgeComm(portHandle_, kPurgeBoth));
   return lastError_;
 }
 
 LONG CSerial::SendBreak() {
-  lastError_ = 0;
-  if (!RequireOpen()) return lastError_;
-  SetCommBreak(portHandle_);
-  ::Sleep(kBreakMs);
-  ClearCommBreak(portHandle_);
+  if (Begin()) {
+    SetCommBreak(portHandle_);
+    ::Sleep(kBreakMs);
+    ClearCommBreak(portHandle_);
+  }
   return lastError_;
 }
 
@@ -472,14 +376,8 @@ DWORD CSerial::TakeEventType() {
 }
 
 DWORD CSerial::GetCommErrors() {
-  lastError_ = 0;
-  if (!RequireOpen()) return 0;
-  DWORD errors = 0;
-  if (!ClearCommError(portHandle_, &errors, nullptr)) {
-    lastError_ = static_cast<LONG>(GetLastError());
-    return 0;
-  }
-  errors |= unreportedErrors_;
+  if (!Begin() || !Keep(TakeStatus(nullptr))) return 0;
+  const DWORD errors = unreportedErrors_;
   unreportedErrors_ = 0;
   return errors;
 }
@@ -487,24 +385,7 @@ DWORD CSerial::GetCommErrors() {
 bool CSerial::ModemLineOn(DWORD line) {
   lastError_ = 0;
   DWORD status = 0;
-  if (!GetCommModemStatus(portHandle_, &status)) {
-    lastError_ = static_cast<LONG>(GetLastError());
-    return false;
-  }
-  return (status & line) != 0;
-}
-
-bool CSerial::IsCtsOn() {
-  return ModemLineOn(MS_CTS_ON);
-}
-bool CSerial::IsDsrOn() {
-  return ModemLineOn(MS_DSR_ON);
-}
-bool CSerial::IsRingOn() {
-  return ModemLineOn(MS_RING_ON);
-}
-bool CSerial::IsRlsdOn() {
-  return ModemLineOn(MS_RLSD_ON);
+  return Keep(GetCommModemStatus(portHandle_, &status)) && (status & line) != 0;
 }
 
 LONG CSerial::WriteByte(BYTE value) {

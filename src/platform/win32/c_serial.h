@@ -2,11 +2,11 @@
 // configures line settings, flow control, read time-outs and event reporting, and reads and
 // writes with an optional time-out over overlapped I/O.
 //
-// Every operation except TakeEventType, CancelPendingIo and ProbePort first clears lastError,
-// then keeps the error of the first step that fails there: 0, a Windows error code, or
-// E_INVALIDARG. Operations whose result is an error code return lastError. The class takes no
-// locks; one thread uses an object at a time, and only one internal-record transfer runs at a
-// time.
+// Every operation except TakeEventType, CancelTransfer, CancelPendingIo and ProbePort first
+// clears lastError, then keeps the error of the first step that fails there: 0, a Windows error
+// code, or E_INVALIDARG. Operations whose result is an error code return lastError. The class
+// takes no locks; one thread uses an object at a time, and only one internal-record transfer
+// runs at a time.
 #pragma once
 
 #include <windows.h>
@@ -82,10 +82,10 @@ class CSerial {
   DWORD TakeEventType();
   // Reads and clears the port's error flags (with those noted by reads since); 0 on failure.
   DWORD GetCommErrors();
-  bool IsCtsOn();
-  bool IsDsrOn();
-  bool IsRingOn();
-  bool IsRlsdOn();
+  bool IsCtsOn() { return ModemLineOn(MS_CTS_ON); }
+  bool IsDsrOn() { return ModemLineOn(MS_DSR_ON); }
+  bool IsRingOn() { return ModemLineOn(MS_RING_ON); }
+  bool IsRlsdOn() { return ModemLineOn(MS_RLSD_ON); }
   LONG WriteByte(BYTE value);
   BOOL CancelPendingIo();
 
@@ -99,12 +99,21 @@ class CSerial {
                 OVERLAPPED* overlapped, DWORD timeoutMs);
   LONG WaitForInternalRecord(TransferKind kind, OVERLAPPED* record, DWORD* transferred,
                              DWORD timeoutMs);
-  // Reads the device-control block into dcb; false (with lastError set) on failure.
+  // The error keeping every operation shares. Begin clears lastError and fails with
+  // ERROR_INVALID_HANDLE while the port is closed; Keep passes a step's success on and, when it
+  // failed, keeps the calling thread's last error. An operation stops at the first step that
+  // fails and returns lastError.
+  bool Begin();
+  bool Keep(bool succeeded);
+  // ClearCommError: the port's status (status may be null), its error flags added to those
+  // GetCommErrors reports next.
+  bool TakeStatus(COMSTAT* status);
+  // Reads the device-control block into dcb.
   bool ReadState(DCB* dcb);
-  bool WriteState(DCB* dcb);
+  // Begin, then get(the device-control block); failed when either fails.
+  template <class Result, class Get>
+  Result QueryState(Result failed, Get get);
   bool ModemLineOn(DWORD line);
-  // Fails with ERROR_INVALID_HANDLE while the port is closed.
-  bool RequireOpen();
   // Waits until the port's output queue is empty, at most limitMs.
   void DrainOutput(DWORD limitMs);
 
@@ -115,7 +124,7 @@ class CSerial {
   HANDLE ioEvent_ = nullptr;
   // Set while the port's read time-outs are those of kReadNonBlocking.
   bool nonBlockingReads_ = false;
-  // Error flags that a non-blocking read cleared before GetCommErrors could report them.
+  // Error flags that a status query (TakeStatus) cleared before GetCommErrors could report them.
   DWORD unreportedErrors_ = 0;
 };
 
