@@ -16,6 +16,7 @@
 #include <string>
 
 #include "bench_context.h"
+#include "common/command_line.h"
 
 namespace zol::bench {
 namespace {
@@ -93,32 +94,20 @@ int Run(BenchContext& bench) {
 int main(int argc, char** argv) {
   zol::bench::BenchContext bench;
   zol::bench::Options& options = bench.options;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&](std::string* out) {
-      if (i + 1 >= argc) return false;
-      *out = argv[++i];
-      return true;
-    };
-    if (arg == "--quick") {
-      options.quick = true;
-    } else if (arg == "--smoke") {
-      options.smoke = true;
-    } else if (arg == "--zol" && value(&options.zolPath)) {
-    } else if (arg == "--json" && value(&options.jsonPath)) {
-    } else if (arg == "--groups" && value(&options.groups)) {
-    } else if (arg == "--run" && value(&options.nameOfRun)) {
-    } else if (arg == "--keep-sim-log" && value(&options.keepSimLog)) {
-    } else {
-      std::fprintf(stderr,
-                   "usage: zol_bench --zol PATH [--quick | --smoke] [--json PATH] "
-                   "[--groups hid,serial,hidpc] [--run NAME] [--keep-sim-log PATH]\n");
-      return 2;
-    }
-  }
-  if (options.zolPath.empty()) {
-    std::fprintf(stderr, "zol_bench: --zol PATH is needed\n");
-    return 2;
-  }
+  CLI::App app("Times a zol.dll under Wine against simulated displays.", "zol_bench");
+  app.add_option("--zol", options.zolPath, "the driver to time")->type_name("PATH")->required();
+  app.add_flag("--quick", options.quick, "fewer samples");
+  app.add_flag("--smoke", options.smoke,
+               "a few samples of the groups that need no display program");
+  app.add_option("--json", options.jsonPath, "write the figures to PATH (bench.json)")
+      ->type_name("PATH");
+  app.add_option("--groups", options.groups, "the groups to run, e.g. hid,serial,hidpc")
+      ->type_name("LIST");
+  app.add_option("--run", options.nameOfRun, "a name for this run")->type_name("NAME");
+  app.add_option("--keep-sim-log", options.keepSimLog, "keep the serial display's log at PATH")
+      ->type_name("PATH");
+  if (const int code = zol::tools::ParseCommandLine(app, argc, argv);
+      code != zol::tools::kCommandLineOk)
+    return code;
   return zol::bench::Run(bench);
 }

@@ -1,6 +1,6 @@
 // The HID display on an ordinary PC: the simulated 40-cell display among Wine's own HID
 // interfaces and thirty foreign ones (keyboards, mice, touchpads, consumer and vendor
-// collections; tests/wine/hid/hid_population.h), on the test-only stack made as strict as
+// collections; sim/hid_pipe/hid_population.h), on the test-only stack made as strict as
 // Windows: 32 input reports per handle unless the driver asks for more, keyboards and mice that
 // refuse reading and writing, surprise removal, a device that stops taking output reports.
 // Each scenario plugs in a PC of its own, opens the driver and closes it again. Parts: Open,

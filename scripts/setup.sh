@@ -14,6 +14,7 @@ command -v clang++ >/dev/null || need+=(clang)
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
 command -v clang-format >/dev/null || need+=(clang-format)
 command -v python3 >/dev/null || need+=(python3)
+[ -f /usr/include/CLI/CLI.hpp ] || need+=(libcli11-dev)
 [ -f /usr/share/liblouis/tables/en-us-comp8-ext.utb ] || need+=(liblouis-data)
 # Header-only: the benchmark writes its JSON with it.
 [ -f /usr/include/nlohmann/json.hpp ] || need+=(nlohmann-json3-dev)

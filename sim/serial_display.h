@@ -1,6 +1,6 @@
 // The display's side of the serial link, without any port: bytes the driver writes go in
 // through Receive, bytes the display sends come out through Transmit. Used in-process by tests
-// (through SimSerialPortFactory) and over a pty by tools/serial_display_sim.
+// (through SimSerialPortFactory) and over a pty by the display programs (tools/display).
 #pragma once
 
 #include <cstddef>

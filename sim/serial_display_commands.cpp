@@ -148,7 +148,7 @@ std::string FormatSent(uint8_t type, const std::vector<uint8_t>& data) {
 }
 
 SerialDisplayCommands::SerialDisplayCommands(SerialDisplay& display, Clock& clock, Output output)
-    : display_(display), clock_(clock), output_(std::move(output)) {}
+    : display_(display), output_(std::move(output)), pause_(clock) {}
 
 SerialDisplayCommands::Outcome SerialDisplayCommands::Fail(const std::string& message) {
   output_("error " + message);
@@ -250,9 +250,7 @@ SerialDisplayCommands::Outcome SerialDisplayCommands::Execute(const std::string&
     const size_t start = line.find("echo") + 4;
     output_(start < line.size() ? line.substr(start + 1) : std::string());
   } else if (command == "sleep" && argc == 1 && ParseCommandNumber(words[1], UINT32_MAX, &a)) {
-    pending_ = Pending::kSleep;
-    pendingStart_ = clock_.Now();
-    pendingMs_ = a;
+    pause_.Sleep(a);
     return Outcome::kBusy;
   } else if (command == "wait" && argc >= 1 && argc <= 3) {
     uint8_t type = 0;
@@ -261,11 +259,8 @@ SerialDisplayCommands::Outcome SerialDisplayCommands::Execute(const std::string&
         (argc >= 2 && !ParseCommandNumber(words[2], UINT32_MAX, &count)) ||
         (argc == 3 && !ParseCommandNumber(words[3], UINT32_MAX, &ms)))
       return Fail("usage: wait TYPE [COUNT [MS]]");
-    pending_ = Pending::kWait;
-    pendingStart_ = clock_.Now();
-    pendingMs_ = ms;
-    waitType_ = type;
-    waitCount_ = count;
+    pause_.Wait(ms, SerialPacketTypeName(type),
+                [this, type, count] { return display_.CountPackets(type) >= count; });
     return Busy() ? Outcome::kBusy : Outcome::kDone;
   } else if (command == "quit" && argc == 0) {
     return Outcome::kQuit;
@@ -276,22 +271,7 @@ SerialDisplayCommands::Outcome SerialDisplayCommands::Execute(const std::string&
 }
 
 bool SerialDisplayCommands::Busy() {
-  const bool timeUp = static_cast<uint32_t>(clock_.Now() - pendingStart_) >= pendingMs_;
-  switch (pending_) {
-    case Pending::kNone:
-      return false;
-    case Pending::kSleep:
-      if (!timeUp) return true;
-      break;
-    case Pending::kWait: {
-      const bool reached = display_.CountPackets(waitType_) >= waitCount_;
-      if (!reached && !timeUp) return true;
-      output_("wait " + SerialPacketTypeName(waitType_) + (reached ? " ok" : " timeout"));
-      break;
-    }
-  }
-  pending_ = Pending::kNone;
-  return false;
+  return pause_.Busy(output_);
 }
 
 const char* SerialDisplayCommands::Help() {

@@ -1,5 +1,5 @@
-// The line-oriented control language of the simulated serial display, shared by
-// tools/serial_display_sim and anything built on it. One command per line; what the display
+// The line-oriented control language of the simulated serial display, shared by the display
+// programs (tools/display) and anything built on them. One command per line; what the display
 // receives and sends is reported as lines too. SerialDisplayCommands::Help() documents it.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/clock.h"
+#include "sim/command_pause.h"
 #include "sim/serial_display.h"
 
 namespace zol::sim {
@@ -55,15 +56,8 @@ class SerialDisplayCommands {
   Outcome Fail(const std::string& message);
 
   SerialDisplay& display_;
-  Clock& clock_;
   Output output_;
-
-  enum class Pending { kNone, kSleep, kWait };
-  Pending pending_ = Pending::kNone;
-  uint32_t pendingStart_ = 0;
-  uint32_t pendingMs_ = 0;
-  uint8_t waitType_ = 0;
-  size_t waitCount_ = 0;
+  CommandPause pause_;
 };
 
 }  // namespace zol::sim

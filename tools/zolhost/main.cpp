@@ -5,6 +5,7 @@
 //   zolhost --port COM5 --script test.txt  run a script; exit code 0 when all went well
 #include <windows.h>
 
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -13,6 +14,7 @@
 
 #include "call_watchdog.h"
 #include "commands.h"
+#include "common/command_line.h"
 #include "host_session.h"
 #include "input_lines.h"
 #include "output.h"
@@ -25,18 +27,9 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-constexpr char kUsage[] =
-    "usage: zolhost [--driver PATH] [--port NAME] [--script FILE] [--text1 TEXT] [--text2 TEXT]\n"
-    "Loads a braille display driver (default: zol.dll next to zolhost.exe), opens the display\n"
-    "(the driver looks on USB first, then on the serial port NAME, e.g. COM5) and runs\n"
-    "commands from FILE, one a line, or as they are typed. --text1/--text2 are handed to Open.\n"
-    "Exit code: 0 when every command succeeded, 1 when one failed, 2 for bad arguments or a\n"
-    "bad script line, 3 when the driver stopped answering.\n";
-
 struct Options {
   SessionOptions session;
   std::string script;
-  bool help = false;
 };
 
 struct ScriptLine {
@@ -62,31 +55,30 @@ std::string DriverNextToProgram() {
   return directory + "zol.dll";
 }
 
-bool ParseOptions(int argc, char** argv, Options* options, std::string* error) {
+// Returns kCommandLineOk, or the exit code after the help or the line on standard error.
+int ParseOptions(int argc, char** argv, Options* options) {
+  CLI::App app(
+      "Loads a braille display driver, opens the display (the driver looks on USB first, then on "
+      "the serial port NAME, e.g. COM5) and runs commands from FILE, one a line, or as they are "
+      "typed.\nExit code: 0 when every command succeeded, 1 when one failed, 2 for bad "
+      "arguments or a bad script line, 3 when the driver stopped answering.",
+      "zolhost");
   options->session.driverPath = DriverNextToProgram();
-  for (int i = 1; i < argc; ++i) {
-    const std::string option = argv[i];
-    if (option == "--help" || option == "-h" || option == "/?") {
-      options->help = true;
-      continue;
-    }
-    std::string* value = option == "--driver"   ? &options->session.driverPath
-                         : option == "--port"   ? &options->session.port
-                         : option == "--script" ? &options->script
-                         : option == "--text1"  ? &options->session.text1
-                         : option == "--text2"  ? &options->session.text2
-                                                : nullptr;
-    if (value == nullptr) {
-      *error = "unknown argument \"" + option + "\"";
-      return false;
-    }
-    if (i + 1 == argc) {
-      *error = option + " needs a value";
-      return false;
-    }
-    *value = argv[++i];
-  }
-  return true;
+  app.add_option("--driver", options->session.driverPath,
+                 "the driver (zol.dll next to zolhost.exe)")
+      ->type_name("PATH");
+  app.add_option("--port", options->session.port, "the serial port to look on")->type_name("NAME");
+  app.add_option("--script", options->script, "run the commands in FILE, then end")
+      ->type_name("FILE");
+  app.add_option("--text1", options->session.text1, "the first text handed to Open")
+      ->type_name("TEXT");
+  app.add_option("--text2", options->session.text2, "the second text handed to Open")
+      ->type_name("TEXT");
+  app.footer(kCommandHelp);
+  // Windows programs answer /? with their help.
+  for (int i = 1; i < argc; ++i)
+    if (std::strcmp(argv[i], "/?") == 0) argv[i] = const_cast<char*>("--help");
+  return zol::tools::ParseCommandLine(app, argc, argv);
 }
 
 // Reads and checks the whole script before the driver is loaded, so that a typing error never
@@ -180,16 +172,9 @@ int Main(int argc, char** argv) {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
 
   Options options;
+  if (const int code = ParseOptions(argc, argv, &options); code != zol::tools::kCommandLineOk)
+    return code;
   std::string error;
-  if (!ParseOptions(argc, argv, &options, &error)) {
-    PrintError(error + " (zolhost --help shows the usage)");
-    return kExitUsage;
-  }
-  if (options.help) {
-    std::fputs(kUsage, stdout);
-    std::fputs(kCommandHelp, stdout);
-    return kExitOk;
-  }
   std::vector<ScriptLine> script;
   if (!options.script.empty() && !LoadScript(options.script, &script, &error)) {
     PrintError(error);

@@ -130,7 +130,7 @@ void ExpectRefusal(const Outcome& run, DWORD exitCode, const std::string& messag
 
 TEST_F(ZolhostTest, BadArgumentsGiveOneLineAndExitCode2) {
   ExpectRefusal(Zolhost("--verbose"), 2, "zolhost: unknown argument \"--verbose\"");
-  ExpectRefusal(Zolhost("--port"), 2, "zolhost: --port needs a value");
+  ExpectRefusal(Zolhost("--port"), 2, "zolhost: --port: 1 required NAME missing");
   ExpectRefusal(Zolhost("--script \"" + directory_ + "none.txt\""), 2, "cannot read the script");
   const Outcome help = Zolhost("--help");
   EXPECT_EQ(help.exitCode, 0u);

@@ -1,5 +1,5 @@
-// The clock and the line input shared by the programs that serve a display on a pty
-// (serial_display_sim, virtual_display).
+// The clock, the line output and the line input shared by the programs that serve a display on a
+// pty (serial_display_sim, virtual_display).
 #pragma once
 
 #include <unistd.h>
@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <deque>
 #include <string>
 #include <thread>
@@ -28,6 +29,13 @@ class SteadyClock : public Clock {
  private:
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
+
+// One line on standard output, at once (another program may be waiting for it).
+inline void WriteLine(const std::string& line) {
+  std::fputs(line.c_str(), stdout);
+  std::fputc('\n', stdout);
+  std::fflush(stdout);
+}
 
 // Collects complete lines from a non-blocking descriptor. Carriage returns and NUL bytes (some
 // terminals send them) are dropped.

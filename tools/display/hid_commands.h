@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/clock.h"
+#include "sim/command_pause.h"
 #include "sim/hid_display.h"
 
 namespace zol::vdisplay {
@@ -33,14 +34,9 @@ class HidDisplayCommands {
   Outcome Fail(const std::string& message);
 
   sim::HidDisplay& display_;
-  Clock& clock_;
   Output output_;
   std::function<size_t()> frameCount_;
-  enum class Pending { kNone, kSleep, kWait };
-  Pending pending_ = Pending::kNone;
-  uint32_t start_ = 0;
-  uint32_t ms_ = 0;
-  size_t frames_ = 0;
+  sim::CommandPause pause_;
 };
 
 }  // namespace zol::vdisplay

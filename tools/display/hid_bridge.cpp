@@ -8,13 +8,13 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "common/command_line.h"
 #include "hid_pipe_server.h"
 #include "relay_codec.h"
 #include "sim/hid_endpoint.h"
@@ -62,33 +62,27 @@ class RelayEndpoint : public zol::sim::HidEndpoint {
   std::deque<std::vector<uint8_t>> input_;
 };
 
-int Usage(const char* message) {
-  std::fprintf(stderr, "vdisplay_hid_bridge: %s\n", message);
-  std::fprintf(stderr,
-               "usage: vdisplay_hid_bridge --port COMn --pipe \\\\.\\pipe\\NAME [--timeout S]\n");
-  return 2;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   std::string port, pipe;
   long timeoutSeconds = 3600;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (i + 1 >= argc) return Usage(("bad option " + arg).c_str());
-    if (arg == "--port") {
-      port = argv[++i];
-    } else if (arg == "--pipe") {
-      pipe = argv[++i];
-    } else if (arg == "--timeout") {
-      timeoutSeconds = std::strtol(argv[++i], nullptr, 10);
-      if (timeoutSeconds <= 0) return Usage("--timeout takes seconds");
-    } else {
-      return Usage(("bad option " + arg).c_str());
-    }
-  }
-  if (port.empty() || pipe.empty()) return Usage("--port and --pipe are needed");
+  CLI::App app(
+      "Stands in for the HID display's device file under Wine and relays its reports to "
+      "virtual_display --hid40/--hid80 over a COM port.",
+      "vdisplay_hid_bridge");
+  app.add_option("--port", port, "the COM port the virtual display is linked as")
+      ->type_name("COMn")
+      ->required();
+  app.add_option("--pipe", pipe, "the pipe the driver opens as the device file")
+      ->type_name("\\\\.\\pipe\\NAME")
+      ->required();
+  app.add_option("--timeout", timeoutSeconds, "end after this long (3600)")
+      ->type_name("SECONDS")
+      ->check(CLI::PositiveNumber);
+  if (const int code = zol::tools::ParseCommandLine(app, argc, argv);
+      code != zol::tools::kCommandLineOk)
+    return code;
 
   const std::string device = "\\\\.\\" + port;
   HANDLE handle = CreateFileA(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,

@@ -23,7 +23,7 @@
 //   dead).
 // - StallOutput makes the device stop taking output reports: writes stay pending until their
 //   handle cancels them or the device is removed. Requests of the test-only hid.dll (see
-//   fake/hidsim_control.h) are still answered.
+//   hidsim_control.h) are still answered.
 // - A server with AttributesOnly access refuses opens for reading or writing (ERROR_ACCESS_DENIED)
 //   as Windows refuses them for keyboards and mice; an open with no access rights succeeds.
 //

@@ -17,7 +17,7 @@
 
 namespace zol::sim {
 
-// One entry of ZOL_HIDSIM_DEVICES (see fake/hidsim_config.h).
+// One entry of ZOL_HIDSIM_DEVICES (see tests/wine/hid/fake/hidsim_config.h).
 std::string HidSimEntry(const std::string& path, uint16_t vendor, uint16_t product,
                         uint16_t version, uint16_t inputLength = 9, uint16_t outputLength = 9);
 // Sets ZOL_HIDSIM_DEVICES to these entries, in enumeration order.

@@ -87,6 +87,15 @@ int PtyService::Start(std::deque<std::string>* commands) {
   return 0;
 }
 
+int PtyService::Run(Clock& clock, ServedDisplay& display, const std::string& greeting) {
+  std::deque<std::string> commands;
+  if (const int failure = Start(&commands); failure != 0) return failure;
+  if (!greeting.empty()) impl_->print(greeting);
+  impl_->print("ready");
+  Serve(clock, display, std::move(commands));
+  return 0;
+}
+
 void PtyService::Serve(Clock& clock, ServedDisplay& display, std::deque<std::string> commands) {
   const PtyServiceOptions& options = impl_->options;
   const int master = impl_->pty.masterFd();

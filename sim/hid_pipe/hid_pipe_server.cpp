@@ -8,7 +8,7 @@
 #include <deque>
 #include <utility>
 
-#include "fake/hidsim_control.h"
+#include "hidsim_control.h"
 
 namespace zol::sim {
 

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# virtual_display from the outside: bad arguments give one clear line and exit code 2; a frame
-# written to its pty shows as Unicode braille and text; keys pressed by a script arrive on the
-# line as packets.
+# The display programs from the outside: bad arguments give one clear line and exit code 2 (in
+# virtual_display and serial_display_sim alike); a frame written to virtual_display's pty shows
+# as Unicode braille and text; keys pressed by a script arrive on the line as packets.
+#   cli_test.sh VIRTUAL_DISPLAY SERIAL_DISPLAY_SIM
 set -uo pipefail
 program=$1
+sim_program=$2
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -17,17 +19,47 @@ bad_arguments=(
   "--ack drop:" "--ack delay:x" "--timeout 0" "--bogus" "--link" "--script $work/missing"
   "--hid40 --hid80" "--hid80 --text 40" "--status 0 --hid40"
 )
-for args in "${bad_arguments[@]}"; do
+# One line on stderr naming the program, exit code 2, nothing on stdout.
+expect_refusal() {
+  local exe=$1 name=$2 args=$3
   # shellcheck disable=SC2086
-  "$program" --no-stdin --timeout 5 $args >"$work/out" 2>"$work/err" </dev/null
+  "$exe" --no-stdin --timeout 5 $args >"$work/out" 2>"$work/err" </dev/null
   code=$?
-  [ "$code" -eq 2 ] || fail "$args: exit code $code, expected 2"
-  [ "$(wc -l <"$work/err")" -eq 1 ] || fail "$args: expected one line on stderr, got: $(cat "$work/err")"
-  grep -q '^virtual_display: ' "$work/err" || fail "$args: message does not name the program"
-  [ ! -s "$work/out" ] || fail "$args: printed on stdout: $(cat "$work/out")"
+  [ "$code" -eq 2 ] || fail "$name $args: exit code $code, expected 2"
+  [ "$(wc -l <"$work/err")" -eq 1 ] || fail "$name $args: expected one line on stderr, got: $(cat "$work/err")"
+  grep -q "^$name: " "$work/err" || fail "$name $args: message does not name the program"
+  [ ! -s "$work/out" ] || fail "$name $args: printed on stdout: $(cat "$work/out")"
+}
+for args in "${bad_arguments[@]}"; do
+  expect_refusal "$program" virtual_display "$args"
+  case $args in *hid*) ;; *) expect_refusal "$sim_program" serial_display_sim "$args" ;; esac
+done
+for args in "--info1 256" "--info2 x" "--hid40"; do
+  expect_refusal "$sim_program" serial_display_sim "$args"
 done
 "$program" --help >"$work/out" 2>&1 || fail "--help exit code $?"
 grep -q -- '--link PATH' "$work/out" || fail "--help does not describe --link"
+"$sim_program" --help >"$work/out" 2>&1 || fail "serial_display_sim --help exit code $?"
+grep -q -- '--stamp' "$work/out" || fail "serial_display_sim --help does not describe --stamp"
+grep -q -- 'identify TEXT STATUS' "$work/out" || fail "serial_display_sim --help lacks the commands"
+
+# The display with the script, serving until it quits; its pty's path in $work/pty. The line's
+# end in Python: from pty_line import fd, device.
+start_display() {
+  rm -f "$work/pty"
+  "$program" "$@" --path-file "$work/pty" --script "$work/script" --no-stdin --timeout 20 \
+    >"$work/out" 2>"$work/err" &
+  pid=$!
+  for _ in $(seq 100); do [ -s "$work/pty" ] && break; sleep 0.1; done
+}
+cat >"$work/pty_line.py" <<'PY'
+import os, sys
+fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
+host_to_device = [3, 2, 1, 7, 6, 5, 0, 4]
+def device(host):
+    return sum(1 << host_to_device[b] for b in range(8) if host >> b & 1)
+PY
+export PYTHONPATH=$work
 
 # A frame of "hello" after two status cells, and the keys the script presses in reply.
 cat >"$work/script" <<'SCRIPT'
@@ -40,16 +72,10 @@ type hi
 sleep 500
 quit
 SCRIPT
-"$program" --path-file "$work/pty" --script "$work/script" --no-stdin --timeout 20 \
-  >"$work/out" 2>"$work/err" &
-pid=$!
-for _ in $(seq 100); do [ -s "$work/pty" ] && break; sleep 0.1; done
+start_display
 python3 - "$(cat "$work/pty")" >"$work/line" <<'PY' || fail "could not talk to the pty"
-import os, select, sys, time
-fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
-host_to_device = [3, 2, 1, 7, 6, 5, 0, 4]
-def device(host):
-    return sum(1 << host_to_device[b] for b in range(8) if host >> b & 1)
+import os, select, time
+from pty_line import fd, device
 # h e l l o in computer braille: dots 125, 15, 123, 123, 135
 cells = [0xFF, 0x00] + [device(d) for d in (0x13, 0x11, 0x07, 0x07, 0x15)] + [0] * 35
 data = bytes(cells)
@@ -99,17 +125,10 @@ cell 3
 sleep 500
 quit
 SCRIPT
-rm -f "$work/pty"
-"$program" --hid40 --path-file "$work/pty" --script "$work/script" --no-stdin --timeout 20 \
-  >"$work/out" 2>"$work/err" &
-pid=$!
-for _ in $(seq 100); do [ -s "$work/pty" ] && break; sleep 0.1; done
+start_display --hid40
 python3 - "$(cat "$work/pty")" >"$work/line" <<'PY' || fail "could not talk to the pty (HID)"
-import os, select, sys, time
-fd = os.open(sys.argv[1], os.O_RDWR | os.O_NOCTTY)
-host_to_device = [3, 2, 1, 7, 6, 5, 0, 4]
-def device(host):
-    return sum(1 << host_to_device[b] for b in range(8) if host >> b & 1)
+import os, select, time
+from pty_line import fd, device
 def relay(payload):
     report = bytes([0]) + bytes(payload)
     return bytes([0xA5, len(report)]) + report
@@ -150,4 +169,4 @@ if [ $failures -ne 0 ]; then
   echo "--- line"; cat "$work/line"
   exit 1
 fi
-echo "virtual_display cli: all passed"
+echo "display programs cli: all passed"

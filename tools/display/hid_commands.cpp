@@ -16,9 +16,9 @@ constexpr uint32_t kDefaultWaitMs = 10000;
 HidDisplayCommands::HidDisplayCommands(sim::HidDisplay& display, Clock& clock, Output output,
                                        std::function<size_t()> frameCount)
     : display_(display),
-      clock_(clock),
       output_(std::move(output)),
-      frameCount_(std::move(frameCount)) {}
+      frameCount_(std::move(frameCount)),
+      pause_(clock) {}
 
 HidDisplayCommands::Outcome HidDisplayCommands::Fail(const std::string& message) {
   output_("error " + message);
@@ -65,15 +65,11 @@ HidDisplayCommands::Outcome HidDisplayCommands::Execute(const std::string& line)
     if (words[1] != "CELLS" || (argc >= 2 && !sim::ParseCommandNumber(words[2], UINT32_MAX, &a)) ||
         (argc == 3 && !sim::ParseCommandNumber(words[3], UINT32_MAX, &b)))
       return Fail("usage: wait CELLS [COUNT [MS]] (the HID link knows only display frames)");
-    pending_ = Pending::kWait;
-    start_ = clock_.Now();
-    ms_ = b;
-    frames_ = a;
+    const size_t frames = a;
+    pause_.Wait(b, "CELLS", [this, frames] { return frameCount_() >= frames; });
     return Busy() ? Outcome::kBusy : Outcome::kDone;
   } else if (command == "sleep" && argc == 1 && sim::ParseCommandNumber(words[1], UINT32_MAX, &a)) {
-    pending_ = Pending::kSleep;
-    start_ = clock_.Now();
-    ms_ = a;
+    pause_.Sleep(a);
     return Outcome::kBusy;
   } else if (command == "echo") {
     const size_t start = line.find("echo") + 4;
@@ -87,22 +83,7 @@ HidDisplayCommands::Outcome HidDisplayCommands::Execute(const std::string& line)
 }
 
 bool HidDisplayCommands::Busy() {
-  const bool timeUp = static_cast<uint32_t>(clock_.Now() - start_) >= ms_;
-  switch (pending_) {
-    case Pending::kNone:
-      return false;
-    case Pending::kSleep:
-      if (!timeUp) return true;
-      break;
-    case Pending::kWait: {
-      const bool reached = frameCount_() >= frames_;
-      if (!reached && !timeUp) return true;
-      output_(std::string("wait CELLS") + (reached ? " ok" : " timeout"));
-      break;
-    }
-  }
-  pending_ = Pending::kNone;
-  return false;
+  return pause_.Busy(output_);
 }
 
 }  // namespace zol::vdisplay

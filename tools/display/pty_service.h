@@ -57,6 +57,10 @@ class PtyService {
   // its commands have run), then sends what is still due and the goodbye, for up to 500 ms.
   void Serve(Clock& clock, ServedDisplay& display, std::deque<std::string> commands);
 
+  // The whole life of a display program after its options: Start, then the greeting line (if
+  // any) and "ready", then Serve with the script's commands. Returns the exit code.
+  int Run(Clock& clock, ServedDisplay& display, const std::string& greeting = std::string());
+
  private:
   struct Impl;
   Impl* impl_;
