@@ -5,16 +5,8 @@ namespace zol {
 namespace {
 
 const char* LinkName(LinkKind kind) {
-  switch (kind) {
-    case LinkKind::Hid40:
-      return "HID 40-cell";
-    case LinkKind::Hid80:
-      return "HID 80-cell";
-    case LinkKind::Serial:
-      return "serial";
-    default:
-      return "none";
-  }
+  if (const hid::Model* model = hid::ModelOf(static_cast<int32_t>(kind))) return model->name;
+  return kind == LinkKind::Serial ? "serial" : "none";
 }
 
 }  // namespace
@@ -82,7 +74,7 @@ void TracedDeviceSide::ReportChanges(const LinkSnapshot& before, bool lettingGo)
     log_.Line("serial display lost: driver suspended, trying again every 2 s");
   if (before.recovering && !after.recovering && shared_.suspended.load() == 0)
     ReportLink("serial display answered again");
-  const bool hidLink = before.kind == LinkKind::Hid40 || before.kind == LinkKind::Hid80;
+  const bool hidLink = hid::ModelOf(static_cast<int32_t>(before.kind)) != nullptr;
   if (hidLink && before.hidOpen && after.hidCloses != before.hidCloses && !after.released &&
       !lettingGo) {
     const bool late = before.ack.ackPending != 0 &&
