@@ -38,10 +38,6 @@ int ConnectionManager::Connect(const char* name) {
   return ConnectSerial();
 }
 
-int ConnectionManager::Resume() {
-  return Reconnect(false);
-}
-
 void ConnectionManager::ReclaimPort() {
   // A suspension of the driver's own belonged to the link it has just lent out; one the host
   // asked for stays (and keeps the serial link from sending).
@@ -110,11 +106,6 @@ int ConnectionManager::ConnectSerial() {
   return 1;
 }
 
-LinkWatch& ConnectionManager::Watch() {
-  if (flags_.Hid()) return hidWatch_;
-  return serialWatch_;
-}
-
 void ConnectionManager::Disconnect() {
   const uint32_t start = clock_.Now();
   BlankOutcome outcome = BlankOutcome::kNoLink;
@@ -164,11 +155,6 @@ bool ConnectionManager::AwaitAcknowledgement(uint32_t deadline) {
   }
 }
 
-void ConnectionManager::CloseAll() {
-  hid_.CloseDevice();
-  serial_.ClosePort();
-}
-
 void ConnectionManager::ServiceInput() {
   if (connecting_ != 0) return;
   if (Watch().ServiceInput()) cells_.ResendCells();
@@ -176,10 +162,8 @@ void ConnectionManager::ServiceInput() {
 
 size_t ConnectionManager::InputEvents(uintptr_t* events, size_t max) {
   if (max == 0 || connecting_ != 0) return 0;
-  const uintptr_t event = Watch().InputEvent();
-  if (event == 0) return 0;
-  events[0] = event;
-  return 1;
+  events[0] = Watch().InputEvent();
+  return events[0] != 0 ? 1 : 0;
 }
 
 void ConnectionManager::PollLink() {

@@ -10,25 +10,17 @@
 #include "connection/link_flags.h"
 #include "connection/port_sharing.h"
 #include "connection/serial_watch.h"
-#include "core/clock.h"
-#include "core/shared_state.h"
-#include "hid/hid_link.h"
-#include "serial/serial_link.h"
 
 namespace zol {
 
 // A HID display is preferred whatever port name the host gave; the serial port is the
 // fallback, and the name serves later reconnects. Worker thread only.
 //
-// Input. Every wake of the worker thread takes what the display sent (ServiceInput): every HID
-// report or serial byte that has arrived, up to a bound per wake, in order. An acknowledgement
-// lets the next waiting frame go out at once.
-//
-// A lost display is found again as the link's watch does it (connection/hid_watch.h,
-// connection/serial_watch.h). The serial recovery also follows a reconnect of a serial session
-// that failed (the host's resume, or the port's return from the cooperating program); when the
-// port was still held by that program, attempts come every tick for the first 5 s. No
-// recovery runs while the port is lent out.
+// Input, acknowledgements and a lost display are the watch's of the link in use
+// (connection/hid_watch.h, connection/serial_watch.h). The serial recovery also follows a reconnect
+// of a serial session that failed (the host's resume, or the port's return from the cooperating
+// program); when the port was still held by that program, attempts come every tick for the first 5
+// s. No recovery runs while the port is lent out.
 //
 // Letting go. A link the host closes or suspends, or lends to a cooperating program, is left
 // blank: the frames that wait are dropped, one all-blank frame (status cells too) goes out
@@ -71,13 +63,16 @@ class ConnectionManager : public PortUser {
   int Connect(const char* name);
   // Connect with the stored port name after the host's resume; a serial session that fails
   // to reconnect recovers by itself.
-  int Resume();
+  int Resume() { return Reconnect(false); }
   // Closes the link and ends a recovery, leaving a display that still answers blank (see
   // "Letting go" above). The HID model stays set, so the poll tick can find the same
   // model again.
   void Disconnect();
   // Closes every device handle and the port without queuing anything (worker thread ending).
-  void CloseAll();
+  void CloseAll() {
+    hid_.CloseDevice();
+    serial_.ClosePort();
+  }
   // Takes what the display has sent; then sends the next waiting frame when nothing awaits
   // an acknowledgement. Nothing while connecting or while the host has suspended the driver.
   void ServiceInput();
@@ -94,8 +89,6 @@ class ConnectionManager : public PortUser {
   const char* portName() const { return portName_; }
   int32_t connecting() const { return connecting_; }
   bool recovering() const { return serialWatch_.recovering(); }
-  // The last successful connect chose the serial port (and no HID display since).
-  bool serialSession() const { return serialSession_; }
   const BlankRecord& lastBlank() const { return lastBlank_; }
 
  private:
@@ -103,7 +96,7 @@ class ConnectionManager : public PortUser {
   int ConnectHid(HidKind kind);
   int ConnectSerial();
   // The watch of the link in use.
-  LinkWatch& Watch();
+  LinkWatch& Watch() { return flags_.Hid() ? static_cast<LinkWatch&>(hidWatch_) : serialWatch_; }
   // Ends a search or recovery and closes everything, dropping what waits to be sent.
   void CloseLink();
   // Connects with the stored port name and shows the cell buffer again; a serial session that

@@ -39,8 +39,6 @@ class HidWatch final : public LinkWatch {
   bool Failed() const override { return hid_.DeviceLost(); }
   void TakeInput() override { hid_.ServiceInput(); }
 
-  bool searching() const { return search_.active; }
-
  private:
   struct Search {
     bool active = false;

@@ -6,7 +6,9 @@
 namespace zol {
 
 // Takes the display's input, watches the acknowledgement of each frame, and finds a lost
-// display again, each in the way of one kind of link. Worker thread only.
+// display again, each in the way of one kind of link. Every wake of the worker thread takes
+// every HID report or serial byte that has arrived, up to a bound per wake, in order; an
+// acknowledgement lets the next waiting frame go out at once. Worker thread only.
 class LinkWatch {
  public:
   virtual ~LinkWatch() = default;

@@ -43,9 +43,8 @@ bool SerialWatch::Poll() {
   const int32_t suspended = shared_.suspended.load();
   if (suspended == SharedState::kSuspendedByDriver && recovery_.active) Attempt();
   if (suspended != 0) return false;
-  if (serial_.serialRetryCount() == kTimeoutsBeforeLoss && serial_.PortOpen()) {
+  if (serial_.serialRetryCount() == kTimeoutsBeforeLoss && serial_.PortOpen())
     serial_.setSerialRetryCount(0);
-  }
   if (!serial_.PortOpen()) return false;
   if (serial_.PortFailed()) {
     Lose(0);

@@ -29,18 +29,6 @@ HidLink::HidLink(HidBus& bus, Clock& clock, SharedState& shared, FrameAck& ack,
                  InputTranslator& input)
     : bus_(bus), clock_(clock), shared_(shared), ack_(ack), input_(input) {}
 
-int HidLink::FindHidDisplay() {
-  return Search(SearchMode::kSettleAndOpen);
-}
-
-int HidLink::LocateHidDisplay() {
-  return Search(SearchMode::kLocate);
-}
-
-int HidLink::OpenHidDisplay() {
-  return Search(SearchMode::kOpen);
-}
-
 int HidLink::Search(SearchMode mode) {
   // A link still open here would otherwise lose its handles.
   if (mode != SearchMode::kLocate) CloseDevice();

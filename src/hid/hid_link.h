@@ -51,12 +51,12 @@ class HidLink {
   HidLink(HidBus& bus, Clock& clock, SharedState& shared, FrameAck& ack, InputTranslator& input);
 
   // Searches the present interfaces and opens the first display, 300 ms after it was found.
-  int FindHidDisplay();
+  int FindHidDisplay() { return Search(SearchMode::kSettleAndOpen); }
   // The kind of the first display among the present interfaces, found as FindHidDisplay finds
   // it but neither opened nor waited for.
-  int LocateHidDisplay();
+  int LocateHidDisplay() { return Search(SearchMode::kLocate); }
   // FindHidDisplay without the wait, for a display that was located at least 300 ms before.
-  int OpenHidDisplay();
+  int OpenHidDisplay() { return Search(SearchMode::kOpen); }
   // Identify handshake; stores the reply's cell counts. 1 when the display answered. Its
   // 50 ms waits are measured against deadlines, so that sleeps the system lengthens do not add
   // up. Every report that has arrived is looked at in each step; others than the reply are

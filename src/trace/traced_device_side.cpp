@@ -78,7 +78,7 @@ void TracedDeviceSide::ReportChanges(const LinkSnapshot& before, bool lettingGo)
   if (hidLink && before.hidOpen && after.hidCloses != before.hidCloses && !after.released &&
       !lettingGo) {
     const bool late = before.ack.ackPending != 0 &&
-                      static_cast<uint32_t>(clock_.Now() - before.ack.lastFrameTick) > 1000;
+                      clock_.Now() - before.ack.lastFrameTick > HidWatch::kAckTimeoutMs;
     log_.Line(late ? "hid acknowledgement time-out: display lost"
                    : "hid display lost: a read or write failed");
   }
