@@ -120,41 +120,26 @@ void TracedDeviceSide::Suspend(int32_t flag) {
 }
 
 void TracedDeviceSide::WriteText(const uint8_t* dots, int32_t count) {
-  LinkSnapshot before = Snapshot();
   log_.Line("write text cells: %d", count);
-  core_.WriteText(dots, count);
-  ReportChanges(before);
-  log_.Flush();
+  Traced([&] { core_.WriteText(dots, count); });
 }
 
 void TracedDeviceSide::WriteAll(const uint8_t* dots, int32_t count) {
-  LinkSnapshot before = Snapshot();
   log_.Line("write all cells: %d", count);
-  core_.WriteAll(dots, count);
-  ReportChanges(before);
-  log_.Flush();
+  Traced([&] { core_.WriteAll(dots, count); });
 }
 
 void TracedDeviceSide::Clear() {
-  LinkSnapshot before = Snapshot();
   log_.Line("clear");
-  core_.Clear();
-  ReportChanges(before);
-  log_.Flush();
+  Traced([&] { core_.Clear(); });
 }
 
 void TracedDeviceSide::PollTick() {
-  LinkSnapshot before = Snapshot();
-  core_.PollTick();
-  ReportChanges(before);
-  log_.Flush();
+  Traced([&] { core_.PollTick(); });
 }
 
 void TracedDeviceSide::ServiceInput() {
-  LinkSnapshot before = Snapshot();
-  core_.ServiceInput();
-  ReportChanges(before);
-  log_.Flush();
+  Traced([&] { core_.ServiceInput(); });
 }
 
 void TracedDeviceSide::Shutdown() {
