@@ -106,7 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const bool hid40 = script.Byte() % 2;
         const size_t writesBefore = bus.writes().size();
         const bool sends = ack.ackPending == 0 && !model.empty();
-        link.SendNextQueuedFrame(hid40);
+        link.SendNextQueuedFrame(hid40 ? kHid40 : kHid80);
         if (!sends) {
           Check(bus.writes().size() == writesBefore);
           break;

@@ -144,7 +144,7 @@ void Tick(Harness& h) {
   const int acks = h.hidDisplay.acksTaken();
   const int closes = h.hidPresent ? h.hidBus.stats(h.hidIndex).closes : 0;
   h.clock.Advance(100);
-  const bool late = h.clock.Now() - before.lastFrameTick > ConnectionManager::kSerialAckTimeoutMs;
+  const bool late = h.clock.Now() - before.lastFrameTick > SerialWatch::kAckTimeoutMs;
   h.core.PollTick();
   const size_t sent = h.FramesSeen() - frames;
   Check(sent <= 1);

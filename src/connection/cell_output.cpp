@@ -48,10 +48,8 @@ void CellOutput::StoreAndSend(int32_t first, const uint8_t* dots, int32_t count)
 }
 
 void CellOutput::Transmit(const uint8_t* cells) {
-  if (flags_.hid40Link) {
-    hid_.SendHidFrame40(cells);
-  } else if (flags_.hid80Link) {
-    hid_.SendHidFrame80(cells);
+  if (flags_.Hid()) {
+    hid_.SendHidFrame(cells, flags_.hidModel);
   } else {
     serial_.SendSerialPacket(PKT_CELLS, kSerialCellCount, cells);
   }

@@ -1,6 +1,7 @@
 // The cell buffer and everything the host writes to the display.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "connection/link_flags.h"
@@ -15,14 +16,15 @@ namespace zol {
 // its contents across disconnects, reconnects and blank displays, so a reconnect can show
 // the last contents again.
 //
-// How many cells go out is fixed by the link, not by the display's geometry: 42 on the HID
-// 40-cell link and on serial, 82 on the HID 80-cell link. Worker thread only.
+// How many cells go out is fixed by the link, not by the display's geometry: a HID model's
+// frame cells (hid/hid_models.h), and 42 on serial. Worker thread only.
 class CellOutput {
  public:
   static constexpr int32_t kCellCount = 200;
-  // Long enough for the longest transmission (HID 80-cell frame).
-  static constexpr int32_t kBlankCellCount = 82;
   static constexpr uint8_t kSerialCellCount = 42;
+  // Long enough for the longest transmission.
+  static constexpr int32_t kBlankCellCount =
+      std::max<int32_t>(hid::MaxFrameCells(), kSerialCellCount);
 
   CellOutput(HidLink& hid, SerialLink& serial, const LinkFlags& flags, const SharedState& shared);
 
@@ -37,7 +39,8 @@ class CellOutput {
   // driver is suspended (the host's suspend is what closes it). The caller has made sure that
   // no frame is in flight or waiting.
   void SendClosingBlank();
-  // Sends the buffer unchanged (after a HID reconnect). Only the links' own guards apply.
+  // Sends the buffer unchanged (to a display found again, or resumed). Only the links' own
+  // guards apply.
   void ResendCells();
 
   const uint8_t* cells() const { return cells_; }

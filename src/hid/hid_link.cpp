@@ -15,12 +15,12 @@ constexpr uint16_t kHandshakeReadWaitMs = 50;
 constexpr int kHandshakeReadsPerRequest = 10;
 constexpr int kHandshakeRepeats = 20;
 
+static_assert(hid::MaxFrameCells() <= HidLink::kRowBytes, "a ring row holds a whole frame");
+
 int DisplayKind(const HidAttributes& attributes) {
   if (attributes.vendorId != hid::kVendorId || attributes.versionNumber != hid::kVersion)
     return kHidNone;
-  if (attributes.productId == hid::kProduct40) return kHid40;
-  if (attributes.productId == hid::kProduct80) return kHid80;
-  return kHidNone;
+  return hid::KindOfProduct(attributes.productId);
 }
 
 }  // namespace
@@ -28,18 +28,6 @@ int DisplayKind(const HidAttributes& attributes) {
 HidLink::HidLink(HidBus& bus, Clock& clock, SharedState& shared, FrameAck& ack,
                  InputTranslator& input)
     : bus_(bus), clock_(clock), shared_(shared), ack_(ack), input_(input) {}
-
-int HidLink::FindHidDisplay() {
-  return Search(SearchMode::kSettleAndOpen);
-}
-
-int HidLink::LocateHidDisplay() {
-  return Search(SearchMode::kLocate);
-}
-
-int HidLink::OpenHidDisplay() {
-  return Search(SearchMode::kOpen);
-}
 
 int HidLink::Search(SearchMode mode) {
   // A link still open here would otherwise lose its handles.
@@ -65,8 +53,7 @@ int HidLink::Search(SearchMode mode) {
 int HidLink::QueryKind(const char* path) {
   hid::PathIds ids;
   if (hid::IdsFromPath(path, &ids) &&
-      (ids.vendorId != hid::kVendorId ||
-       (ids.productId != hid::kProduct40 && ids.productId != hid::kProduct80))) {
+      (ids.vendorId != hid::kVendorId || hid::KindOfProduct(ids.productId) == kHidNone)) {
     return kHidNone;
   }
   const HidHandle query = bus_.OpenForQuery(path);
@@ -185,35 +172,26 @@ int HidLink::HidHandshake() {
   return 0;
 }
 
-void HidLink::SendHidFrame40(const uint8_t* cells) {
-  SendFrame(cells, 40);
-}
-
-void HidLink::SendHidFrame80(const uint8_t* cells) {
-  SendFrame(cells, 80);
-}
-
-void HidLink::SendFrame(const uint8_t* cells, int cellCount) {
+void HidLink::SendHidFrame(const uint8_t* cells, HidKind kind) {
+  const hid::Model* model = hid::ModelOf(kind);
+  if (model == nullptr) return;
   // Frames still waiting go first, or the display would end up with older contents: between
   // an acknowledgement and the poll tick that sends the next waiting frame, a new frame queues
   // behind them instead of overtaking them.
   if (ack_.ackPending != 0 || queueRead_ != queueWrite_) {
-    QueueFrame(cells, cellCount);
+    QueueFrame(cells, *model);
     return;
   }
-  WriteFrame(cells, cellCount);
+  WriteFrame(cells, *model);
 }
 
-void HidLink::WriteFrame(const uint8_t* cells, int cellCount) {
+void HidLink::WriteFrame(const uint8_t* cells, const hid::Model& model) {
   ack_.ackPending = 1;
-  // The frame carries two cells more than a ring row keeps.
-  const int frameCells = cellCount + 2;
-  const int reports = hid::FrameReportCount(frameCells);
   uint8_t payload[hid::kPayloadBytes];
-  for (int i = 0; i < reports; ++i) {
-    hid::FramePayload(cells, frameCells, i, payload);
+  for (int i = 0; i < model.frameReports; ++i) {
+    hid::FramePayload(cells, model.frameCells, i, payload);
     // The acknowledgement time-out counts from the moment the frame's last report goes out.
-    if (i == reports - 1) ack_.lastFrameTick = clock_.Now();
+    if (i == model.frameReports - 1) ack_.lastFrameTick = clock_.Now();
     WriteHidReport(payload);
   }
 }
@@ -222,21 +200,22 @@ bool HidLink::RingFull() const {
   return ((queueWrite_ - queueRead_) & (kRingRows - 1)) == 7;
 }
 
-void HidLink::QueueFrame(const uint8_t* cells, int cellCount) {
+void HidLink::QueueFrame(const uint8_t* cells, const hid::Model& model) {
   // A full ring keeps its older frames and replaces the newest, so the display still ends up
   // with the host's latest contents.
   if (RingFull()) queueWrite_ = (queueWrite_ + kRingRows - 1) & (kRingRows - 1);
-  std::memcpy(pendingFrames_[queueWrite_], cells, static_cast<size_t>(cellCount));
+  // A row keeps the text cells; the frame's two cells past them come from the row when it is
+  // sent.
+  std::memcpy(pendingFrames_[queueWrite_], cells, static_cast<size_t>(model.textCells));
   queueWrite_ = (queueWrite_ + 1) & (kRingRows - 1);
 }
 
-void HidLink::SendNextQueuedFrame(bool hid40) {
-  if (ack_.ackPending != 0 || queueRead_ == queueWrite_) return;
-  // The row holds 128 bytes, so the two cells a frame carries past the queued ones come from
-  // the row too.
+void HidLink::SendNextQueuedFrame(HidKind kind) {
+  const hid::Model* model = hid::ModelOf(kind);
+  if (model == nullptr || ack_.ackPending != 0 || queueRead_ == queueWrite_) return;
   const uint8_t* row = pendingFrames_[queueRead_];
   queueRead_ = (queueRead_ + 1) & (kRingRows - 1);
-  WriteFrame(row, hid40 ? 40 : 80);
+  WriteFrame(row, *model);
 }
 
 void HidLink::HandleHidInput(const uint8_t payload[8]) {

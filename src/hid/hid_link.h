@@ -30,11 +30,10 @@
 #include "core/clock.h"
 #include "core/shared_state.h"
 #include "hid/hid_bus.h"
+#include "hid/hid_models.h"
 #include "input/input_translator.h"
 
 namespace zol {
-
-enum HidKind : int32_t { kHidNone = 0, kHid40 = 1, kHid80 = 2 };
 
 class HidLink {
  public:
@@ -52,12 +51,12 @@ class HidLink {
   HidLink(HidBus& bus, Clock& clock, SharedState& shared, FrameAck& ack, InputTranslator& input);
 
   // Searches the present interfaces and opens the first display, 300 ms after it was found.
-  int FindHidDisplay();
+  int FindHidDisplay() { return Search(SearchMode::kSettleAndOpen); }
   // The kind of the first display among the present interfaces, found as FindHidDisplay finds
   // it but neither opened nor waited for.
-  int LocateHidDisplay();
+  int LocateHidDisplay() { return Search(SearchMode::kLocate); }
   // FindHidDisplay without the wait, for a display that was located at least 300 ms before.
-  int OpenHidDisplay();
+  int OpenHidDisplay() { return Search(SearchMode::kOpen); }
   // Identify handshake; stores the reply's cell counts. 1 when the display answered. Its
   // 50 ms waits are measured against deadlines, so that sleeps the system lengthens do not add
   // up. Every report that has arrived is looked at in each step; others than the reply are
@@ -80,9 +79,12 @@ class HidLink {
   // What the worker thread waits on for input while the device is open; 0 otherwise.
   uintptr_t InputEvent() { return readHandle_ != 0 && !lost_ ? bus_.InputEvent() : 0; }
 
-  void SendHidFrame40(const uint8_t* cells);  // at least 42 cells
-  void SendHidFrame80(const uint8_t* cells);  // at least 82 cells
-  void SendNextQueuedFrame(bool hid40);
+  // Sends or queues a display frame of the model of kind: cells holds at least its frameCells.
+  void SendHidFrame(const uint8_t* cells, HidKind kind);
+  void SendHidFrame40(const uint8_t* cells) { SendHidFrame(cells, kHid40); }
+  void SendHidFrame80(const uint8_t* cells) { SendHidFrame(cells, kHid80); }
+  // Sends the oldest waiting frame as a frame of the model of kind, once nothing is in flight.
+  void SendNextQueuedFrame(HidKind kind);
   void HandleHidInput(const uint8_t payload[8]);
   // Drops every waiting frame (both indices to 0).
   void DropQueue() { queueRead_ = queueWrite_ = 0; }
@@ -103,11 +105,9 @@ class HidLink {
   int QueryKind(const char* path);
   // Looks at every report that has arrived for the handshake's reply; true when it came.
   bool HandshakeReplyArrived();
-  // Queues the frame while one is in flight or others wait; otherwise writes it.
-  void SendFrame(const uint8_t* cells, int cellCount);
   // Writes the frame's reports and marks it in flight.
-  void WriteFrame(const uint8_t* cells, int cellCount);
-  void QueueFrame(const uint8_t* cells, int cellCount);
+  void WriteFrame(const uint8_t* cells, const hid::Model& model);
+  void QueueFrame(const uint8_t* cells, const hid::Model& model);
   bool RingFull() const;
 
   HidBus& bus_;

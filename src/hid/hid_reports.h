@@ -1,16 +1,13 @@
-// The display's HID identity and report formats: pure functions between cells, payloads and
+// The display's HID report formats: pure functions between cells, payloads and
 // reports, shared by the link and by the simulated display.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-namespace zol::hid {
+#include "hid/hid_models.h"
 
-constexpr uint16_t kVendorId = 0x04D8;
-constexpr uint16_t kProduct40 = 0xABD7;  // driven with 40-cell frames
-constexpr uint16_t kProduct80 = 0xABD8;  // driven with 80-cell frames
-constexpr uint16_t kVersion = 0xF100;
+namespace zol::hid {
 
 // A report is the report ID (always 0) followed by an 8-byte payload.
 constexpr size_t kPayloadBytes = 8;
@@ -25,15 +22,13 @@ constexpr size_t kReplyStatusCellsByte = 6;
 // Display frames: FF AA 55, the cells, 55 AA FF, cut into 8-byte payloads.
 constexpr uint8_t kFrameHeader[3] = {0xFF, 0xAA, 0x55};
 constexpr uint8_t kFrameTrailer[3] = {0x55, 0xAA, 0xFF};
-constexpr int kFrame40Cells = 42;
-constexpr int kFrame80Cells = 82;
-// Reports of a frame of frameCells cells: 6 for 42 cells, 11 for 82.
+// Reports of a frame of frameCells cells.
 constexpr int FrameReportCount(int frameCells) {
   return (frameCells + 6 + static_cast<int>(kPayloadBytes) - 1) / static_cast<int>(kPayloadBytes);
 }
 
 // Fills payload with report `index` (0-based) of the frame of frameCells cells. Bytes past
-// the trailer (none for 42 or 82 cells) are 0.
+// the trailer (none in the models' frames) are 0.
 void FramePayload(const uint8_t* cells, int frameCells, int index, uint8_t payload[kPayloadBytes]);
 
 enum class InputKind {

@@ -5,16 +5,8 @@ namespace zol {
 namespace {
 
 const char* LinkName(LinkKind kind) {
-  switch (kind) {
-    case LinkKind::Hid40:
-      return "HID 40-cell";
-    case LinkKind::Hid80:
-      return "HID 80-cell";
-    case LinkKind::Serial:
-      return "serial";
-    default:
-      return "none";
-  }
+  if (const hid::Model* model = hid::ModelOf(static_cast<int32_t>(kind))) return model->name;
+  return kind == LinkKind::Serial ? "serial" : "none";
 }
 
 }  // namespace
@@ -82,11 +74,11 @@ void TracedDeviceSide::ReportChanges(const LinkSnapshot& before, bool lettingGo)
     log_.Line("serial display lost: driver suspended, trying again every 2 s");
   if (before.recovering && !after.recovering && shared_.suspended.load() == 0)
     ReportLink("serial display answered again");
-  const bool hidLink = before.kind == LinkKind::Hid40 || before.kind == LinkKind::Hid80;
+  const bool hidLink = hid::ModelOf(static_cast<int32_t>(before.kind)) != nullptr;
   if (hidLink && before.hidOpen && after.hidCloses != before.hidCloses && !after.released &&
       !lettingGo) {
     const bool late = before.ack.ackPending != 0 &&
-                      static_cast<uint32_t>(clock_.Now() - before.ack.lastFrameTick) > 1000;
+                      clock_.Now() - before.ack.lastFrameTick > HidWatch::kAckTimeoutMs;
     log_.Line(late ? "hid acknowledgement time-out: display lost"
                    : "hid display lost: a read or write failed");
   }
@@ -128,41 +120,26 @@ void TracedDeviceSide::Suspend(int32_t flag) {
 }
 
 void TracedDeviceSide::WriteText(const uint8_t* dots, int32_t count) {
-  LinkSnapshot before = Snapshot();
   log_.Line("write text cells: %d", count);
-  core_.WriteText(dots, count);
-  ReportChanges(before);
-  log_.Flush();
+  Traced([&] { core_.WriteText(dots, count); });
 }
 
 void TracedDeviceSide::WriteAll(const uint8_t* dots, int32_t count) {
-  LinkSnapshot before = Snapshot();
   log_.Line("write all cells: %d", count);
-  core_.WriteAll(dots, count);
-  ReportChanges(before);
-  log_.Flush();
+  Traced([&] { core_.WriteAll(dots, count); });
 }
 
 void TracedDeviceSide::Clear() {
-  LinkSnapshot before = Snapshot();
   log_.Line("clear");
-  core_.Clear();
-  ReportChanges(before);
-  log_.Flush();
+  Traced([&] { core_.Clear(); });
 }
 
 void TracedDeviceSide::PollTick() {
-  LinkSnapshot before = Snapshot();
-  core_.PollTick();
-  ReportChanges(before);
-  log_.Flush();
+  Traced([&] { core_.PollTick(); });
 }
 
 void TracedDeviceSide::ServiceInput() {
-  LinkSnapshot before = Snapshot();
-  core_.ServiceInput();
-  ReportChanges(before);
-  log_.Flush();
+  Traced([&] { core_.ServiceInput(); });
 }
 
 void TracedDeviceSide::Shutdown() {

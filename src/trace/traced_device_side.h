@@ -52,6 +52,14 @@ class TracedDeviceSide final : public DeviceService {
   // What the last Disconnect did to the display before the link closed.
   void ReportBlank();
   void ReportLink(const char* event);
+  // Runs step between a snapshot and the report of what it changed, then writes the lines out.
+  template <typename Step>
+  void Traced(Step step) {
+    const LinkSnapshot before = Snapshot();
+    step();
+    ReportChanges(before);
+    log_.Flush();
+  }
 
   Clock& clock_;
   SharedState& shared_;

@@ -122,17 +122,17 @@ TEST_F(HidFrames, NineQuickFramesFillSevenRowsAndTheLaterOnesReplaceTheNewest) {
   // Drained one frame per acknowledgement, oldest first.
   size_t written = bus.writes().size();
   for (uint8_t expected : {2, 3, 4, 5, 6, 7, 10}) {
-    link.SendNextQueuedFrame(true);
+    link.SendNextQueuedFrame(kHid40);
     EXPECT_EQ(bus.writes().size(), written) << "a frame is still unacknowledged";
     Acknowledge();
-    link.SendNextQueuedFrame(true);
+    link.SendNextQueuedFrame(kHid40);
     ASSERT_EQ(bus.writes().size(), written + 6);
     written += 6;
     EXPECT_EQ(display40.frames().back()[0], expected);
   }
   EXPECT_EQ(link.queueRead(), link.queueWrite());
   Acknowledge();
-  link.SendNextQueuedFrame(true);
+  link.SendNextQueuedFrame(kHid40);
   EXPECT_EQ(bus.writes().size(), written);
   EXPECT_EQ(ack.ackPending, 0);
 }
@@ -144,7 +144,7 @@ TEST_F(HidFrames, TheRingIsFullAcrossTheWrapToo) {
   for (int i = 0; i < 5; ++i) link.SendHidFrame40(blank.data());
   for (int i = 0; i < 5; ++i) {
     Acknowledge();
-    link.SendNextQueuedFrame(true);
+    link.SendNextQueuedFrame(kHid40);
   }
   ASSERT_EQ(link.queueRead(), 5);
   ASSERT_EQ(link.queueWrite(), 5);
@@ -170,7 +170,7 @@ TEST_F(HidFrames, AQueuedFrameIsACopyAndItsLastCellsComeFromTheRow) {
   link.SendHidFrame40(c.data());
   c.fill(0x77);  // later changes of the caller's cells do not reach the queued frame
   Acknowledge();
-  link.SendNextQueuedFrame(true);
+  link.SendNextQueuedFrame(kHid40);
   ASSERT_EQ(bus.writes().size(), 12u);
   EXPECT_EQ(WrittenPayload(10), (Bytes{30, 31, 32, 33, 34, 35, 36, 37}));
   EXPECT_EQ(WrittenPayload(11), (Bytes{38, 39, 40, 0, 0, 0x55, 0xAA, 0xFF}));
@@ -183,7 +183,7 @@ TEST_F(HidFrames, An80CellFrameFromTheRingEndsWithTwoZeroCells) {
   const Cells wide = Numbered(1);  // cells 80, 81 are 81, 82
   link.SendHidFrame80(wide.data());
   Acknowledge();
-  link.SendNextQueuedFrame(false);
+  link.SendNextQueuedFrame(kHid80);
   ASSERT_EQ(bus.writes().size(), 22u);
   EXPECT_EQ(WrittenPayload(21), (Bytes{78, 79, 80, 0, 0, 0x55, 0xAA, 0xFF}));
 }
@@ -198,7 +198,7 @@ TEST_F(HidFrames, ARowThatOnceHeldAn80CellFrameLendsCells40And41ToA40CellFrame) 
   const Cells narrow = Filled(9);
   link.SendHidFrame40(narrow.data());  // row 0 again
   Acknowledge();
-  link.SendNextQueuedFrame(true);
+  link.SendNextQueuedFrame(kHid40);
   EXPECT_EQ(WrittenPayload(bus.writes().size() - 1), (Bytes{9, 9, 9, 41, 42, 0x55, 0xAA, 0xFF}));
 }
 

@@ -282,7 +282,7 @@ TEST_F(HidWine40, FoundBehindOtherDevicesItAnswersAcknowledgesAndSendsKeys) {
   EXPECT_EQ(ack.ackPending, 1);
   ASSERT_TRUE(HandleNextReport());
   EXPECT_EQ(ack.ackPending, 0);
-  link.SendNextQueuedFrame(true);
+  link.SendNextQueuedFrame(kHid40);
   ASSERT_TRUE(HandleNextReport());
   EXPECT_EQ(ack.ackPending, 0);
   second[40] = second[41] = 0;  // a row keeps 40 cells
