@@ -5,7 +5,7 @@
 //
 // HID figures use a simulated display served as a named pipe on a thread of this program, so
 // both ends are timed with QueryPerformanceCounter. Serial figures use the native
-// serial_display_sim on a pty, run by tests/wine/e2e/run_with_sim_control.sh, whose stamped log
+// serial_display_sim on a pty, run by scripts/with-serial-display.sh --control, whose stamped log
 // gives the time of every packet; the clock that Wine's QueryPerformanceCounter follows is
 // checked against the floor's own writes before any serial figure is computed.
 //

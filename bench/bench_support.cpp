@@ -10,7 +10,7 @@
 #include <fstream>
 #include <set>
 
-#include "connection/dot_map.h"
+#include "testing/device_dots.h"
 
 namespace zol::bench {
 
@@ -58,34 +58,6 @@ double ThreadCpuMs(HANDLE thread) {
   FILETIME created, exited, kernel, user;
   if (!GetThreadTimes(thread, &created, &exited, &kernel, &user)) return -1;
   return FileTimeMs(kernel) + FileTimeMs(user);
-}
-
-void DispatchWaiting() {
-  MSG msg;
-  while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&msg);
-    DispatchMessageA(&msg);
-  }
-}
-
-void Pump(double ms) {
-  const int64_t end = QpcNow() + static_cast<int64_t>(ms * QpcFrequency() / 1000.0);
-  for (;;) {
-    DispatchWaiting();
-    const int64_t now = QpcNow();
-    if (now >= end) return;
-    const DWORD wait = static_cast<DWORD>(QpcMs(end - now)) + 1;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, wait, QS_ALLINPUT);
-  }
-}
-
-bool PumpUntil(const std::function<bool()>& condition, double limitMs) {
-  const int64_t start = QpcNow();
-  while (!condition()) {
-    if (QpcMs(QpcNow() - start) > limitMs) return false;
-    Pump(1);
-  }
-  return true;
 }
 
 uint32_t NextRandom(uint32_t& state) {
@@ -227,12 +199,7 @@ std::vector<uint8_t> Pattern(uint32_t i) {
 }
 
 int64_t PatternIndex(const uint8_t* deviceCells, size_t count) {
-  static const std::array<uint8_t, 256> toHost = [] {
-    std::array<uint8_t, 256> table{};
-    for (int host = 0; host < 256; ++host)
-      table[MapDotsToDevice(static_cast<uint8_t>(host))] = static_cast<uint8_t>(host);
-    return table;
-  }();
+  const std::array<uint8_t, 256>& toHost = testing::kDeviceToHostDots;
   if (count < 40) return -1;
   uint32_t i = 0;
   for (int c = 3; c >= 0; --c) i = i << 8 | toHost[deviceCells[c]];

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/clock.h"
+#include "testing/message_pump.h"
 #include "zol/braille_driver.h"
 
 namespace zol::bench {
@@ -36,13 +37,10 @@ double ThreadCpuMs(HANDLE thread);  // -1 when the thread cannot be read
 
 // ---- message pumps ----------------------------------------------------------------------------
 
-// Dispatches the messages waiting for this thread without waiting (key events reach the host
-// this way).
-void DispatchWaiting();
-// Dispatches this thread's messages for ms.
-void Pump(double ms);
-// Pumps until condition holds or limitMs passed; the condition is tested every millisecond.
-bool PumpUntil(const std::function<bool()>& condition, double limitMs);
+// Key events reach the host this way (testing/message_pump.h).
+using testing::DispatchWaiting;
+using testing::Pump;
+using testing::PumpUntil;
 
 uint32_t NextRandom(uint32_t& state);
 

@@ -6,7 +6,7 @@
 namespace zol::bench {
 
 void RunSerialGroup(BenchContext& bench) {
-  SerialSim sim;
+  testing::SerialDisplayClient sim;
   if (!sim.ok()) {
     std::fprintf(stderr,
                  "zol_bench: no serial display (ZOL_E2E_CONTROL, ZOL_E2E_COM): the serial group "
@@ -44,15 +44,15 @@ void SerialGroup::Run() {
   SilentOpen(nothingMs);
 }
 
-int64_t SerialGroup::FrameIndex(const SimLine& line) {
+int64_t SerialGroup::FrameIndex(const testing::DisplayLine& line) {
   if (line.text.rfind("rx CELLS ", 0) != 0) return -1;
-  const std::vector<uint8_t> data = SimLineBytes(line);
+  const std::vector<uint8_t> data = testing::HexBytesAfter(line.text, "rx CELLS");
   return data.size() == 42 ? PatternIndex(data.data() + 2, 40) : -1;
 }
 
 std::vector<StreamRecord::Frame> SerialGroup::FramesSince(size_t mark) {
   std::vector<StreamRecord::Frame> frames;
-  const std::vector<SimLine>& lines = sim_.Lines();
+  const std::vector<testing::DisplayLine>& lines = sim_.Lines();
   for (size_t i = mark; i < lines.size(); ++i)
     if (lines[i].text.rfind("rx CELLS ", 0) == 0)
       frames.push_back({sim_.At(lines[i]), FrameIndex(lines[i])});
@@ -64,7 +64,7 @@ bool SerialGroup::WaitShown(size_t mark, int64_t index, double limitMs) {
   bool shown = false;
   return PumpUntil(
       [&] {
-        const std::vector<SimLine>& lines = sim_.Lines();
+        const std::vector<testing::DisplayLine>& lines = sim_.Lines();
         for (; scanned < lines.size() && !shown; ++scanned)
           shown = FrameIndex(lines[scanned]) == index;
         return shown;
@@ -80,10 +80,10 @@ std::string SerialGroup::PressCommand(int key) const {
 
 std::vector<StreamRecord::Key> SerialGroup::KeysSentSince(size_t mark) {
   std::vector<StreamRecord::Key> keys;
-  const std::vector<SimLine>& lines = sim_.Lines();
+  const std::vector<testing::DisplayLine>& lines = sim_.Lines();
   for (size_t i = mark; i < lines.size(); ++i) {
     if (lines[i].text.rfind("tx ROUTING_KEY ", 0) != 0) continue;
-    const std::vector<uint8_t> data = SimLineBytes(lines[i]);
+    const std::vector<uint8_t> data = testing::HexBytesAfter(lines[i].text, "tx ROUTING_KEY");
     if (data.size() == 1) keys.push_back({sim_.At(lines[i]), data[0] - 2});
   }
   return keys;

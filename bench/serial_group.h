@@ -10,14 +10,14 @@
 #include <vector>
 
 #include "bench_context.h"
-#include "serial_sim.h"
 #include "stream_figures.h"
+#include "testing/serial_display_client.h"
 
 namespace zol::bench {
 
 class SerialGroup {
  public:
-  SerialGroup(BenchContext& bench, SerialSim& sim) : bench_(bench), sim_(sim) {}
+  SerialGroup(BenchContext& bench, testing::SerialDisplayClient& sim) : bench_(bench), sim_(sim) {}
   void Run();
 
  private:
@@ -43,7 +43,7 @@ class SerialGroup {
   std::vector<StreamRecord::Frame> FramesSince(size_t mark);
   std::vector<StreamRecord::Key> KeysSentSince(size_t mark);
   // The pattern of a display frame the log shows; -1 for other lines and other frames.
-  static int64_t FrameIndex(const SimLine& line);
+  static int64_t FrameIndex(const testing::DisplayLine& line);
   // Waits (pumping) until the display received the frame of write index, from line mark on.
   bool WaitShown(size_t mark, int64_t index, double limitMs);
   // Makes the display press routing key number key (the host sees the value key % 100 + 1).
@@ -51,7 +51,7 @@ class SerialGroup {
 
   BenchContext& bench_;
   IBrailleDriver*& driver_ = bench_.driver;
-  SerialSim& sim_;
+  testing::SerialDisplayClient& sim_;
   HANDLE worker_ = nullptr;  // the driver's worker thread while open, when found
 };
 

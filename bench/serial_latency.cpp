@@ -52,7 +52,7 @@ bool SerialGroup::FrameFloorAndClock(std::vector<double>* floor) {
   CloseHandle(port);
   Pump(100);
 
-  std::vector<const SimLine*> seen;
+  std::vector<const testing::DisplayLine*> seen;
   for (size_t i = mark; i < sim_.Lines().size(); ++i)
     if (sim_.Lines()[i].text.rfind("rx CELLS", 0) == 0) seen.push_back(&sim_.Lines()[i]);
   for (bool raw : {true, false}) {

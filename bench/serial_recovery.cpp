@@ -43,7 +43,7 @@ void SerialGroup::SilentOpen(double nothingMs) {
   sim_.Send("silent off");
 
   std::vector<int64_t> requests;
-  const std::vector<SimLine>& lines = sim_.Lines();
+  const std::vector<testing::DisplayLine>& lines = sim_.Lines();
   for (size_t i = mark; i < lines.size(); ++i)
     if (lines[i].text == "rx IDENTIFY" && sim_.At(lines[i]) >= t0 && sim_.At(lines[i]) <= t1)
       requests.push_back(sim_.At(lines[i]));
@@ -84,14 +84,14 @@ void SerialGroup::LossAndReturn(bool portVanishes) {
     if (phase == 0 && t >= kBeforeMs) {
       phase = 1;
       if (portVanishes) {
-        sim_.Quit();
+        sim_.Quit(5000);
       } else {
         sim_.Send("silent on");
       }
     } else if (phase == 1 && t >= kBeforeMs + kAwayMs) {
       phase = 2;
       if (portVanishes) {
-        returned = sim_.Restart();
+        returned = sim_.Restart(5000);
       } else {
         sim_.Send("silent off");
       }

@@ -1,5 +1,5 @@
 // Small pieces the fuzz targets share: the input read as a script, a check that stops the run,
-// and a host and key injector that take everything.
+// and a host that counts the key events it is given.
 #pragma once
 
 #include <cstddef>
@@ -8,7 +8,6 @@
 #include <cstdlib>
 
 #include "input/host_link.h"
-#include "input/key_injector.h"
 
 namespace zol::fuzz {
 
@@ -47,14 +46,6 @@ class CountingHost : public HostLink {
   void PostKeyEvent(const char*, int32_t) override { ++events; }
   void DeviceData(const uint8_t*, int32_t) override {}
   int events = 0;
-};
-
-class NullKeyInjector : public KeyInjector {
- public:
-  int16_t KeyWordForChar(char16_t) override { return -1; }
-  void VirtualKey(uint8_t, uint32_t) override {}
-  void ScanCode(uint16_t, uint32_t) override {}
-  void UnicodeCharacter(char16_t) override {}
 };
 
 }  // namespace zol::fuzz

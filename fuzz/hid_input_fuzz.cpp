@@ -18,6 +18,7 @@
 #include "input/input_translator.h"
 #include "sim/hid_display.h"
 #include "sim/hid_sim_bus.h"
+#include "testing/null_key_injector.h"
 
 namespace zol {
 namespace {
@@ -51,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   SharedState shared;
   FrameAck ack;
   fuzz::CountingHost host;  // counts the key events the translator posts
-  fuzz::NullKeyInjector injector;
+  testing::NullKeyInjector injector;
   InputTranslator input(host, injector, clock, shared);
   HidLink link(bus, clock, shared, ack, input);
 

@@ -14,17 +14,13 @@
 #include <cstring>
 #include <vector>
 
-#include "connection/device_core.h"
 #include "connection/dot_map.h"
 #include "fuzz/fuzz_clock.h"
 #include "fuzz/fuzz_support.h"
 #include "fuzz/simulated_session.h"
 #include "hid/hid_reports.h"
-#include "sim/hid_display.h"
-#include "sim/hid_sim_bus.h"
-#include "sim/memory_share_section.h"
-#include "sim/serial_display.h"
-#include "sim/serial_display_port.h"
+#include "testing/device_harness.h"
+#include "testing/null_key_injector.h"
 
 namespace zol {
 namespace {
@@ -38,24 +34,18 @@ constexpr int kTickBudget = 200;
 constexpr int kSettleTicks = 12;  // longer than the HID acknowledgement time-out
 constexpr int kShowTicks = 20;    // enough to drain a full ring
 
-struct Harness {
-  explicit Harness(fuzz::Script& script) : boundary(core, shared, script) { boundary.SetHost(0); }
+// The device side on simulated displays, and the host boundary over it.
+struct Harness : testing::DeviceHarness<fuzz::SteppingClock> {
+  // The device side only keeps the reference to the boundary until that is made.
+  explicit Harness(fuzz::Script& script)
+      : DeviceHarness(boundary, keys, fuzz::SteppingClock{0xFFFF8000u}),  // the tick count wraps
+        boundary(core, shared, script) {
+    boundary.SetHost(0);
+  }
 
-  fuzz::SteppingClock clock{0xFFFF8000u};  // the tick count wraps during a long run
-  sim::HidDisplay hidDisplay{clock, sim::HidDisplay::Model40()};
-  sim::SimHidBus hidBus{clock};
-  size_t hidIndex = 0;
-  bool hidPresent = false;
   bool unplugged = false;
-  sim::SerialDisplay serialDisplay{clock};
-  sim::SimSerialPortFactory serialPorts{serialDisplay, "COM3"};
-  sim::MemoryShareSection share;  // never created: port sharing stays idle here
-  fuzz::NullKeyInjector keys;
-  SharedState shared;
-  // Declared before the device side it drives: it only keeps the reference until then.
+  testing::NullKeyInjector keys;
   fuzz::SimulatedSession boundary;
-  Platform platform{clock, hidBus, serialPorts, share, keys};
-  DeviceCore core{platform, shared, boundary};
   int connectBudget = kConnectBudget;
   int tickBudget = kTickBudget;
 
@@ -307,19 +297,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Harness h(script);
 
   const uint8_t setup = script.Byte();
-  switch (setup % 3) {
-    case 0:
-      h.hidIndex = h.hidBus.AddDisplay("hid40", hid::kProduct40, &h.hidDisplay);
-      h.hidPresent = true;
-      break;
-    case 1:
-      h.hidDisplay.Configure(sim::HidDisplay::Model80());
-      h.hidIndex = h.hidBus.AddDisplay("hid80", hid::kProduct80, &h.hidDisplay);
-      h.hidPresent = true;
-      break;
-    default:  // serial only
-      break;
-  }
+  if (setup % 3 == 0) h.AddHid(sim::HidDisplay::Model40(), "hid40");
+  if (setup % 3 == 1) h.AddHid(sim::HidDisplay::Model80(), "hid80");
+  // else serial only
   h.serialDisplay.SetGeometry(40, 2, 7, 9);
   h.clock.set_step(setup & 0x80 ? 15 : 16);  // the tick count's steps on Windows
   if (setup & 0x40) h.Connect("com3");

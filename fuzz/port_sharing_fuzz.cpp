@@ -7,37 +7,29 @@
 #include <cstdint>
 #include <cstring>
 
-#include "connection/device_core.h"
 #include "connection/share_block.h"
 #include "fuzz/fuzz_clock.h"
 #include "fuzz/fuzz_support.h"
 #include "hid/hid_reports.h"
-#include "sim/hid_display.h"
-#include "sim/hid_sim_bus.h"
-#include "sim/memory_share_section.h"
-#include "sim/serial_display.h"
-#include "sim/serial_display_port.h"
+#include "testing/device_harness.h"
+#include "testing/null_key_injector.h"
 
 namespace zol {
 namespace {
 
 using fuzz::Check;
 
-struct Harness {
-  fuzz::SteppingClock clock{0xFFFF0000u};  // the tick count wraps during a long run
-  sim::HidDisplay hidDisplay{clock, sim::HidDisplay::Model40()};
-  sim::SimHidBus hidBus{clock};
-  size_t hidIndex = 0;
-  bool hidPresent = false;
-  int mutedReturns = 0;
-  sim::SerialDisplay serialDisplay{clock};
-  sim::SimSerialPortFactory serialPorts{serialDisplay, "COM3"};
-  sim::MemoryShareSection share;
-  fuzz::NullKeyInjector keys;
-  SharedState shared;
+// Made before the device side that keeps references to them.
+struct Doubles {
+  testing::NullKeyInjector keys;
   fuzz::CountingHost host;
-  Platform platform{clock, hidBus, serialPorts, share, keys};
-  DeviceCore core{platform, shared, host};
+};
+
+struct Harness : Doubles, testing::DeviceHarness<fuzz::SteppingClock> {
+  Harness()
+      : DeviceHarness(host, keys, fuzz::SteppingClock{0xFFFF0000u}) {}  // the tick count wraps
+
+  int mutedReturns = 0;
 
   // What the display side has seen so far.
   struct Traffic {
@@ -119,19 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const uint8_t setup = script.Byte();
   h.serialDisplay.SetGeometry(40, 2, script.Byte(), script.Byte());
-  switch (setup % 4) {
-    case 1:
-      h.hidIndex = h.hidBus.AddDisplay("hid40", hid::kProduct40, &h.hidDisplay);
-      h.hidPresent = true;
-      break;
-    case 2:
-      h.hidDisplay.Configure(sim::HidDisplay::Model80());
-      h.hidIndex = h.hidBus.AddDisplay("hid80", hid::kProduct80, &h.hidDisplay);
-      h.hidPresent = true;
-      break;
-    default:  // 0: serial on COM3; 3: serial asked for on a port that does not exist
-      break;
-  }
+  if (setup % 4 == 1) h.AddHid(sim::HidDisplay::Model40(), "hid40");
+  if (setup % 4 == 2) h.AddHid(sim::HidDisplay::Model80(), "hid80");
+  // else 0: serial on COM3; 3: serial asked for on a port that does not exist
   h.core.Connect(setup % 4 == 3 ? "com7" : "com3");
   if (setup & 4) h.share.Create();
 

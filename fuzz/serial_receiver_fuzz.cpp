@@ -11,7 +11,7 @@
 #include "serial/serial_link.h"
 #include "sim/serial_display.h"
 #include "sim/serial_display_port.h"
-#include "tests/native/support/serial_test_doubles.h"
+#include "testing/serial_test_doubles.h"
 
 namespace {
 

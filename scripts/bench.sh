@@ -55,8 +55,8 @@ run_one() {
   local name=$1 dll=$2 suffix=$3
   local status=0
   ZOL_E2E_SIM_TIMEOUT=7200 ZOL_WINEPREFIX=$root/build/windows/wineprefix-hidsim \
-    bash "$root/tests/wine/e2e/run_with_sim_control.sh" --source "$root" --com 147 --exe "$exe" \
-    --print-tx --sim-option --stamp -- "${quick[@]}" ${groups[@]+"${groups[@]}"} \
+    "$root/scripts/with-serial-display.sh" --com 147 --control --arg --stamp \
+    -- "$root/cmake/wine-run.sh" "$exe" "${quick[@]}" ${groups[@]+"${groups[@]}"} \
     --zol "$(to_windows "$dll")" --run "$name" \
     --json "$(to_windows "$out/bench-$mode$suffix.json")" \
     --keep-sim-log "$(to_windows "$out/display-$mode$suffix.log")" \

@@ -53,46 +53,42 @@ if [ "$kind" = hid ]; then
     { echo "demo: the prefix of the test-only HID stack could not be made ready" >&2; exit 1; }
 else
   prefix=${ZOL_WINEPREFIX:-$root/build/wineprefix}
-  # Creates the prefix on first use.
-  [ -f "$prefix/.zol-ready" ] || "$wine_run" "$host_exe" --help >/dev/null 2>&1 || true
+  [ -f "$prefix/.zol-ready" ] || "$wine_run" >/dev/null 2>&1 || true
 fi
-mkdir -p "$prefix/dosdevices"
-
-# A COM number nobody links to now (a dangling link is free again).
-com=""
-for n in $(seq 60 99); do
-  link=$prefix/dosdevices/com$n
-  if [ ! -e "$link" ] && [ ! -L "$link" ] || { [ -L "$link" ] && [ ! -e "$link" ]; }; then
-    com=$n
-    break
-  fi
-done
-[ -n "$com" ] || { echo "demo: no free COM port among COM60-COM99" >&2; exit 1; }
-link=$prefix/dosdevices/com$com
+export ZOL_WINEPREFIX=$prefix
+with_display=$root/scripts/with-serial-display.sh
 driver_win="Z:${driver//\//\\}"
 display_args=()
-host_env=(env "ZOL_WINEPREFIX=$prefix")
+pipe=""
+hid_devices=""  # what the test-only hid.dll presents to zolhost
 if [ "$kind" = hid ]; then
   pipe="\\\\.\\pipe\\zol-demo-$$"
   display_args=(--hid40)
-  host_env+=("ZOL_HIDSIM_DEVICES=$pipe|4d8|abd7|f100|9|9")
-  bridge_cmd=(env "ZOL_WINEPREFIX=$prefix" "$wine_run"
-    "$root/build/windows/bin/vdisplay_hid_bridge.exe" --port "COM$com" --pipe "$pipe" --timeout 900)
+  hid_devices="ZOL_HIDSIM_DEVICES=$pipe|4d8|abd7|f100|9|9"
 fi
+host_env=(env "ZOL_WINEPREFIX=$prefix" ${hid_devices:+"$hid_devices"})
+# The bridge between the display on COMn and the pipe the test-only hid.dll presents.
+bridge_cmd() {
+  bridge=(env "ZOL_WINEPREFIX=$prefix" "$wine_run" "$root/build/windows/bin/vdisplay_hid_bridge.exe"
+    --port "$1" --pipe "$pipe" --timeout 900)
+}
 
 if [ "$mode" = interactive ]; then
-  display_cmd=("$display_exe" --link "$link" "${display_args[@]}")
+  com=$("$with_display" --free-com) || exit 1
+  mkdir -p "$prefix/dosdevices"
+  display_cmd=("$display_exe" --link "$prefix/dosdevices/com$com" "${display_args[@]}")
   host_cmd=("${host_env[@]}" "$wine_run" "$host_exe" --driver "$driver_win" --port "COM$com")
+  bridge_cmd "COM$com"
   if [ "$kind" = hid ] && ! { command -v tmux >/dev/null && [ -t 0 ]; }; then
     echo "The HID model needs the bridge as well; run it in a third terminal before the host:"
-    echo "  $(printf '%q ' "${bridge_cmd[@]}")"
+    echo "  $(printf '%q ' "${bridge[@]}")"
   fi
   if command -v tmux >/dev/null && [ -t 0 ]; then
     session=zol-demo-$$
     tmux new-session -d -s "$session" "$(printf '%q ' "${display_cmd[@]}"); read -rp 'display ended; Enter closes this pane'"
     sleep 1
     if [ "$kind" = hid ]; then
-      tmux split-window -v -l 4 -t "$session" "$(printf '%q ' "${bridge_cmd[@]}"); read -rp 'bridge ended; Enter closes this pane'"
+      tmux split-window -v -l 4 -t "$session" "$(printf '%q ' "${bridge[@]}"); read -rp 'bridge ended; Enter closes this pane'"
       sleep 3
     fi
     tmux split-window -v -t "$session":0.0 "$(printf '%q ' "${host_cmd[@]}"); read -rp 'host ended; Enter closes this pane'"
@@ -115,73 +111,69 @@ TEXT
 fi
 
 logs=$(mktemp -d "${TMPDIR:-/tmp}/zol-demo.XXXXXX")
-display_pid=""
-bridge_pid=""
 finish() {
-  for pid in "$display_pid" "$bridge_pid"; do
-    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
-      kill -TERM "$pid" 2>/dev/null
-      wait "$pid" 2>/dev/null
-    fi
-  done
+  local pid
+  pid=$(cat "$logs/bridge.pid" 2>/dev/null)
+  [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null && kill -TERM "$pid" 2>/dev/null
   rm -rf "$logs"
 }
 trap finish EXIT
 
 suffix=""
 [ "$kind" = hid ] && suffix=-hid
-echo "== demo: virtual display ($kind) on COM$com, zolhost with $driver =="
-"$display_exe" --link "$link" "${display_args[@]}" --script "scripts/demo/display$suffix.script" \
-  --no-stdin --timeout 600 \
-  >"$logs/display.log" 2>&1 &
-display_pid=$!
-# The display's lines, labelled, as they come; ends once the display has ended.
-tail -n +1 -f --pid="$display_pid" "$logs/display.log" | sed -u 's/^/display: /' &
-label_pid=$!
-for _ in $(seq 200); do
-  grep -qx ready "$logs/display.log" 2>/dev/null && break
-  kill -0 "$display_pid" 2>/dev/null || break
-  sleep 0.1
-done
-if ! grep -qx ready "$logs/display.log" 2>/dev/null; then
-  echo "demo: the virtual display did not start" >&2
-  exit 1
-fi
 
-if [ "$kind" = hid ]; then
-  "${bridge_cmd[@]}" >"$logs/bridge.log" 2>"$logs/bridge.err" &
-  bridge_pid=$!
-  for _ in $(seq 600); do
-    grep -q "bridge ready" "$logs/bridge.log" 2>/dev/null && break
-    kill -0 "$bridge_pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  sed 's/^/bridge:  /' "$logs/bridge.log" | tr -d '\r'
-  grep -q "bridge ready" "$logs/bridge.log" || { echo "demo: the HID bridge did not start" >&2; exit 1; }
-fi
-"${host_env[@]}" "$wine_run" "$host_exe" --driver "$driver_win" --port "COM$com" \
-  --script "scripts/demo/host$suffix.script" >"$logs/host.raw" 2>&1 &
-host_pid=$!
-# Wine's helper processes may keep the output open after zolhost ends: follow the file, not a
-# pipe, and stop with zolhost itself.
-tail -n +1 -f --pid="$host_pid" "$logs/host.raw" | sed -u 's/\r$//; s/^/host:    /' &
-host_label_pid=$!
-wait "$host_pid"
+# The host side, run by with-serial-display.sh while the display serves ZOL_E2E_COM: for the
+# HID model the bridge first, then zolhost with its output labelled as it comes. The COM name
+# goes to com, the bridge's pid and, once it ends, its exit code to bridge.pid and
+# bridge.status.
+host_side() {
+  echo "$ZOL_E2E_COM" >"$logs/com"
+  if [ "$kind" = hid ]; then
+    bridge_cmd "$ZOL_E2E_COM"
+    (
+      "${bridge[@]}" >"$logs/bridge.log" 2>"$logs/bridge.err" &
+      echo $! >"$logs/bridge.pid"
+      wait $!
+      echo $? >"$logs/bridge.status"
+    ) &
+    for _ in $(seq 600); do
+      grep -q "bridge ready" "$logs/bridge.log" 2>/dev/null && break
+      [ -f "$logs/bridge.status" ] && break
+      sleep 0.1
+    done
+    sed 's/^/bridge:  /' "$logs/bridge.log" | tr -d '\r'
+    grep -q "bridge ready" "$logs/bridge.log" || { echo "demo: the HID bridge did not start" >&2; return 1; }
+  fi
+  env ${hid_devices:+"$hid_devices"} "$wine_run" "$host_exe" --driver "$driver_win" --port "$ZOL_E2E_COM" \
+    --script "scripts/demo/host$suffix.script" >"$logs/host.raw" 2>&1 &
+  local host_pid=$! host_status
+  # Wine's helper processes may keep the output open after zolhost ends: follow the file, not a
+  # pipe, and stop with zolhost itself.
+  tail -n +1 -f --pid="$host_pid" "$logs/host.raw" | sed -u 's/\r$//; s/^/host:    /' &
+  local label_pid=$!
+  wait "$host_pid"
+  host_status=$?
+  wait "$label_pid"
+  tr -d '\r' <"$logs/host.raw" >"$logs/host.log"
+  return "$host_status"
+}
+
+echo "== demo: virtual display ($kind), zolhost with $driver =="
+launch=(--display "$display_exe" --log "$logs/display.log" --echo "display: "
+  --status-file "$logs/display.status")
+[ "$kind" = hid ] && launch+=(--arg --hid40)
+launch+=(--arg --script --arg "scripts/demo/display$suffix.script")
+export kind logs wine_run host_exe driver_win suffix pipe root prefix hid_devices
+export -f host_side bridge_cmd
+"$with_display" "${launch[@]}" -- bash -c host_side
 host_status=$?
-wait "$host_label_pid"
-tr -d '\r' <"$logs/host.raw" >"$logs/host.log"
-sleep 0.5
-kill -TERM "$display_pid" 2>/dev/null
-wait "$display_pid"
-display_status=$?
-display_pid=""
-wait "$label_pid"
-if [ -n "$bridge_pid" ]; then
+display_status=$(cat "$logs/display.status" 2>/dev/null || echo 1)
+com=$(cat "$logs/com" 2>/dev/null)
+link=$prefix/dosdevices/com${com#COM}
+if [ "$kind" = hid ]; then
   # The display said goodbye on its way out; the bridge ends on that.
-  for _ in $(seq 100); do kill -0 "$bridge_pid" 2>/dev/null || break; sleep 0.1; done
-  wait "$bridge_pid"
-  bridge_status=$?
-  bridge_pid=""
+  for _ in $(seq 100); do [ -f "$logs/bridge.status" ] && break; sleep 0.1; done
+  bridge_status=$(cat "$logs/bridge.status" 2>/dev/null || echo 1)
   sed -n '2,$p' "$logs/bridge.log" | tr -d '\r' | sed 's/^/bridge:  /'
   grep -a '^vdisplay_hid_bridge:' "$logs/bridge.err" | sed 's/^/bridge:  /'
   echo "bridge:  exit code $bridge_status"

@@ -20,6 +20,7 @@ class SimClock : public Clock {
     sleptMs_ += slept;
   }
   void Advance(uint32_t ms) { now_ += ms; }
+  void set_sleep_granularity(uint32_t ms) { granularity_ = ms; }
   uint64_t sleptMs() const { return sleptMs_; }
 
  private:

@@ -46,21 +46,13 @@ TEST_F(HidHandshake, ASilentDisplayCosts201Reads201WaitsAnd21Requests) {
   EXPECT_EQ(RequestTimes(), expected);
 }
 
-TEST(HidHandshakeTiming, SleepsThatLastAWholeTimerPeriodDoNotStretchTheWaits) {
-  sim::SimClock clock(0, 16);
-  sim::SimHidBus bus(clock);
+using HidHandshakeTiming = HidHandshake;
+
+TEST_F(HidHandshakeTiming, SleepsThatLastAWholeTimerPeriodDoNotStretchTheWaits) {
+  clock.set_sleep_granularity(16);
   sim::HidDisplayConfig config = sim::HidDisplay::Model40();
   config.replies = false;
-  sim::HidDisplay display(clock, config);
-  SharedState shared;
-  FrameAck ack;
-  testing::RecordingHostLink host;
-  testing::RecordingKeyInjector injector;
-  InputTranslator input{host, injector, clock, shared};
-  HidLink link{bus, clock, shared, ack, input};
-  bus.AddDisplay("display", hid::kProduct40, &display);
-  ASSERT_EQ(link.FindHidDisplay(), kHid40);
-  const uint32_t start = clock.Now();
+  Connect(config);
   EXPECT_EQ(link.HidHandshake(), 0);
   EXPECT_GE(clock.Now() - start, 201u * kReadWait);
   EXPECT_LE(clock.Now() - start, 201u * kReadWait + 16);

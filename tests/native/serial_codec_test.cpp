@@ -111,20 +111,25 @@ TEST(SerialReceiver, TakesTheLongestPacketALengthByteAllows) {
 }
 
 TEST(ComPortNumber, ReadsTheNumberAfterCom) {
-  EXPECT_EQ(ComPortNumber("COM12"), 12);
-  EXPECT_EQ(ComPortNumber("COM3"), 3);
-  EXPECT_EQ(ComPortNumber("\\\\.\\COM7"), 7);
-  EXPECT_EQ(ComPortNumber("COM 4"), 4);
-  EXPECT_EQ(ComPortNumber("COM-2"), -2);
-  EXPECT_EQ(ComPortNumber("COM+9X1"), 9);
-  EXPECT_EQ(ComPortNumber("COMX"), 0);
-  EXPECT_EQ(ComPortNumber("COM"), 0);
-  EXPECT_EQ(ComPortNumber("com5"), 0);
-  EXPECT_EQ(ComPortNumber("LPT1"), 0);
-  EXPECT_EQ(ComPortNumber(""), 0);
-  EXPECT_EQ(ComPortNumber(nullptr), 0);
-  EXPECT_EQ(ComPortNumber("COM99999999999"), INT32_MAX);
-  EXPECT_EQ(ComPortNumber("COM-99999999999"), INT32_MIN);
+  const struct {
+    const char* name;
+    int32_t number;
+  } kCases[] = {{"COM12", 12},
+                {"COM3", 3},
+                {"\\\\.\\COM7", 7},
+                {"COM 4", 4},
+                {"COM-2", -2},
+                {"COM+9X1", 9},
+                {"COMX", 0},
+                {"COM", 0},
+                {"com5", 0},
+                {"LPT1", 0},
+                {"", 0},
+                {nullptr, 0},
+                {"COM99999999999", INT32_MAX},
+                {"COM-99999999999", INT32_MIN}};
+  for (const auto& c : kCases)
+    EXPECT_EQ(ComPortNumber(c.name), c.number) << (c.name != nullptr ? c.name : "(null)");
 }
 
 }  // namespace

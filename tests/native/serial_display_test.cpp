@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/serial_display_commands.h"
@@ -126,16 +127,10 @@ class SerialDisplayCommandsTest : public SerialDisplayTest {
 };
 
 TEST_F(SerialDisplayCommandsTest, NamesFunctionKeys) {
-  EXPECT_EQ(FunctionKeyCode("F1"), 1);
-  EXPECT_EQ(FunctionKeyCode("dn"), 14);
-  EXPECT_EQ(FunctionKeyCode("SF1"), 17);
-  EXPECT_EQ(FunctionKeyCode("LF"), 11);
-  EXPECT_EQ(FunctionKeyCode("LF1"), 33);
-  EXPECT_EQ(FunctionKeyCode("LLF"), 43);
-  EXPECT_EQ(FunctionKeyCode("SLF"), 27);
-  EXPECT_EQ(FunctionKeyCode("SLF1"), 49);
-  EXPECT_EQ(FunctionKeyCode("SLDN"), 62);
-  EXPECT_EQ(FunctionKeyCode("F11"), -1);
+  const std::pair<const char*, int> kNames[] = {
+      {"F1", 1},   {"dn", 14},  {"SF1", 17},  {"LF", 11},   {"LF1", 33},
+      {"LLF", 43}, {"SLF", 27}, {"SLF1", 49}, {"SLDN", 62}, {"F11", -1}};
+  for (const auto& [name, code] : kNames) EXPECT_EQ(FunctionKeyCode(name), code) << name;
 }
 
 TEST_F(SerialDisplayCommandsTest, SendsWhatTheCommandsSay) {

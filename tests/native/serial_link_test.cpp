@@ -10,7 +10,7 @@
 #include "sim/serial_display.h"
 #include "sim/serial_display_port.h"
 #include "sim/sim_clock.h"
-#include "support/serial_test_doubles.h"
+#include "testing/serial_test_doubles.h"
 
 namespace zol {
 namespace {

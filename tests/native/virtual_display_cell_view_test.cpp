@@ -3,26 +3,11 @@
 #include <vector>
 
 #include "cell_view.h"
-#include "connection/dot_map.h"
 
 namespace zol::vdisplay {
 namespace {
 
 using Cells = std::vector<uint8_t>;
-
-TEST(VirtualDisplayDots, UndoesTheDriversBitOrder) {
-  EXPECT_EQ(DeviceToHostDots(0x08), 0x01);
-  EXPECT_EQ(DeviceToHostDots(0x0E), 0x07);
-  EXPECT_EQ(DeviceToHostDots(0xE0), 0x38);
-  EXPECT_EQ(DeviceToHostDots(0x01), 0x40);
-  EXPECT_EQ(DeviceToHostDots(0x10), 0x80);
-  EXPECT_EQ(DeviceToHostDots(0x11), 0xC0);
-  EXPECT_EQ(DeviceToHostDots(0xCC), 0x1B);
-  EXPECT_EQ(DeviceToHostDots(0xFF), 0xFF);
-  EXPECT_EQ(DeviceToHostDots(0x00), 0x00);
-  for (int host = 0; host < 256; ++host)
-    EXPECT_EQ(DeviceToHostDots(MapDotsToDevice(static_cast<uint8_t>(host))), host);
-}
 
 TEST(VirtualDisplayCells, StatusCellsComeFirstAndMissingCellsAreBlank) {
   const Geometry geometry{4, 2};

@@ -53,13 +53,17 @@ TEST(VirtualDisplayRelay, SkipsNoiseAndTooLongLengthsAndFindsTheNextFrame) {
             (std::vector<Bytes>{{0xA5, 0x5A}}));
 }
 
-TEST(VirtualDisplayHidCommands, KeysBecomeInputReports) {
+class VirtualDisplayHidCommands : public ::testing::Test {
+ protected:
   sim::SimClock clock;
-  sim::HidDisplay display(clock, sim::HidDisplay::Model40());
+  sim::HidDisplay display{clock, sim::HidDisplay::Model40()};
   std::vector<std::string> lines;
   size_t frames = 0;
-  HidDisplayCommands commands(
-      display, clock, [&](const std::string& l) { lines.push_back(l); }, [&] { return frames; });
+  HidDisplayCommands commands{display, clock, [this](const std::string& l) { lines.push_back(l); },
+                              [this] { return frames; }};
+};
+
+TEST_F(VirtualDisplayHidCommands, KeysBecomeInputReports) {
   using Outcome = HidDisplayCommands::Outcome;
   EXPECT_EQ(commands.Execute("key SF3"), Outcome::kDone);
   EXPECT_EQ(commands.Execute("route 5"), Outcome::kDone);
@@ -81,13 +85,7 @@ TEST(VirtualDisplayHidCommands, KeysBecomeInputReports) {
   EXPECT_EQ(commands.Execute("quit"), Outcome::kQuit);
 }
 
-TEST(VirtualDisplayHidCommands, WaitForFramesEndsWhenTheyArriveOrOnTimeOut) {
-  sim::SimClock clock;
-  sim::HidDisplay display(clock, sim::HidDisplay::Model40());
-  std::vector<std::string> lines;
-  size_t frames = 0;
-  HidDisplayCommands commands(
-      display, clock, [&](const std::string& l) { lines.push_back(l); }, [&] { return frames; });
+TEST_F(VirtualDisplayHidCommands, WaitForFramesEndsWhenTheyArriveOrOnTimeOut) {
   EXPECT_EQ(commands.Execute("wait CELLS 1 100"), HidDisplayCommands::Outcome::kBusy);
   EXPECT_TRUE(commands.Busy());
   clock.Advance(100);

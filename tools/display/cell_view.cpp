@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "common/braille_text.h"
-#include "connection/dot_map.h"
+#include "testing/device_dots.h"
 
 namespace zol::vdisplay {
 
@@ -13,18 +13,10 @@ constexpr const char* kStatusSeparator = " \u2502 ";  // " │ "
 
 }  // namespace
 
-uint8_t DeviceToHostDots(uint8_t device) {
-  uint8_t host = 0;
-  for (int bit = 0; bit < 8; ++bit)
-    if ((device >> dot_map_detail::kDeviceBitOfHostBit[bit]) & 1u)
-      host |= static_cast<uint8_t>(1u << bit);
-  return host;
-}
-
 std::vector<uint8_t> FrameToHostCells(const std::vector<uint8_t>& frame, const Geometry& geometry) {
   std::vector<uint8_t> cells(static_cast<size_t>(geometry.statusCells) + geometry.textCells, 0);
   for (size_t i = 0; i < cells.size() && i < frame.size(); ++i)
-    cells[i] = DeviceToHostDots(frame[i]);
+    cells[i] = testing::MapDotsToHost(frame[i]);
   return cells;
 }
 

@@ -15,10 +15,6 @@ struct Geometry {
   uint8_t statusCells = 2;
 };
 
-// The host's dot pattern (bit 0 = dot 1 ... bit 7 = dot 8) of a pattern in the display's bit
-// order: the inverse of the mapping the driver applies before sending.
-uint8_t DeviceToHostDots(uint8_t device);
-
 // The host patterns of every cell of the display, status cells first, from one display frame
 // in device order. Cells the frame does not carry (a frame is shorter than an 80-cell line)
 // are blank.

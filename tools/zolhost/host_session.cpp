@@ -6,6 +6,7 @@
 
 #include "common/braille_text.h"
 #include "output.h"
+#include "testing/message_pump.h"
 
 namespace zol::host {
 namespace {
@@ -297,28 +298,25 @@ void HostSession::PrintInfo() {
 }
 
 void HostSession::PumpPending() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
+  testing::DispatchWaiting();
+  ReportLostRecords();
+}
+
+void HostSession::ReportLostRecords() {
   if (const uint32_t lost = lostRecords_.exchange(0)) {
     PrintEvent("lost " + std::to_string(lost) + " keyboard records (message queue full)");
   }
 }
 
 // Dispatches messages until done() holds or ms have passed; false when time ran out or Ctrl+C
-// was pressed.
+// was pressed. done() depends on messages only: no polling.
 bool HostSession::PumpUntil(uint32_t ms, const std::function<bool()>& done) {
-  const ULONGLONG deadline = GetTickCount64() + ms;
-  while (true) {
-    PumpPending();
-    if (done()) return true;
-    const ULONGLONG now = GetTickCount64();
-    if (now >= deadline || QuitRequested()) return false;
-    MsgWaitForMultipleObjectsEx(1, &quitEvent_, static_cast<DWORD>(deadline - now), QS_ALLINPUT,
-                                MWMO_INPUTAVAILABLE);
-  }
+  return testing::PumpUntil(
+      [&] {
+        ReportLostRecords();
+        return done();
+      },
+      ms, ms, quitEvent_);
 }
 
 void HostSession::WaitForInput(HANDLE ready) {

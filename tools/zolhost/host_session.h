@@ -66,6 +66,7 @@ class HostSession : public IBrailleHost {
   bool CreateMessageWindow();
   void ReportKey(KeyEvent event);
   void ReportDeviceData(uint64_t packed, LPARAM info);
+  void ReportLostRecords();
   bool PumpUntil(uint32_t ms, const std::function<bool()>& done);
   bool ClaimKey(const Command& expected);
 

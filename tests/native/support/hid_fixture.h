@@ -13,7 +13,7 @@
 #include "sim/hid_display.h"
 #include "sim/hid_sim_bus.h"
 #include "sim/sim_clock.h"
-#include "support/input_recorders.h"
+#include "testing/input_recorders.h"
 
 namespace zol::test {
 

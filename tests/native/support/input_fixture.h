@@ -6,7 +6,7 @@
 #include "core/shared_state.h"
 #include "input/input_translator.h"
 #include "sim/sim_clock.h"
-#include "support/input_recorders.h"
+#include "testing/input_recorders.h"
 
 namespace zol::testing {
 

@@ -1,5 +1,5 @@
 // Shared fixture of the driver's Wine tests: the test DLL with its scripted device side, a host
-// written in C, and message pumping on the test's thread (the host's thread).
+// written in C, and message pumping on the test's thread (the host's thread, testing/).
 #pragma once
 
 #include <windows.h>
@@ -10,13 +10,13 @@
 #include "c_host.h"
 #include "gtest/gtest.h"
 #include "scripted_control.h"
+#include "testing/message_pump.h"
 
 inline constexpr UINT kKeyEventMessage = 1025;
 
-// Dispatches this thread's messages until done() holds or timeoutMs have passed.
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
-// Dispatches this thread's messages for ms milliseconds.
-void PumpFor(DWORD ms);
+using zol::testing::Pump;
+using zol::testing::PumpUntil;
+
 // Waits without pumping until done() holds or timeoutMs have passed.
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 // The driver's hidden window among the message-only windows of thread, or null.

@@ -46,7 +46,7 @@ TEST_F(DriverTest, ReservedSlotsDoNothingAndReturnZero) {
   EXPECT_EQ(CDriverCallReservedSlots(driver), 0);
   ASSERT_EQ(Open(), 1);
   EXPECT_EQ(CDriverCallReservedSlots(driver), 0);
-  PumpFor(200);
+  Pump(200);
   EXPECT_EQ(Log(), "Connect(COM1)");
 }
 
@@ -220,7 +220,7 @@ bool CloseOnAnotherThreadAndUnload(HMODULE loaded, void* session, bool takeMessa
 void BroadcastAndPump() {
   DWORD_PTR result = 0;
   SendMessageTimeoutA(HWND_BROADCAST, WM_SETTINGCHANGE, 0, 0, SMTO_ABORTIFHUNG, 2000, &result);
-  PumpFor(300);
+  Pump(300);
 }
 
 TEST_F(DriverTest, CloseOnAnotherThreadThenUnloadWhileTheOpenerTakesMessages) {

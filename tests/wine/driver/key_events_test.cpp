@@ -40,7 +40,7 @@ TEST_F(KeyEventTest, EmptyNamesAndEventsWithoutAHostAreDropped) {
   PostKeys({{"", 0}});
   EXPECT_EQ(CDriverSetHost(driver, nullptr), host);
   PostKeys({{"F2", 0}});
-  PumpFor(300);
+  Pump(300);
   EXPECT_EQ(KeyCount(), 0);
   EXPECT_EQ(CDriverSetHost(driver, host), nullptr);
   PostKeys({{"F3", 0}});
@@ -55,7 +55,7 @@ TEST_F(KeyEventTest, AFullPoolDropsTheNewestEvents) {
   }
   ASSERT_TRUE(WaitUntil([&] { return control->PendingActions() == 0; }));
   ASSERT_TRUE(PumpUntil([&] { return KeyCount() == 64; }));
-  PumpFor(200);
+  Pump(200);
   EXPECT_EQ(KeyCount(), 64);
   EXPECT_STREQ(CHostKeyName(host, 63), "K63");
   EXPECT_TRUE(AllSlotsFree());
@@ -65,7 +65,7 @@ TEST_F(KeyEventTest, EventsQueuedForADestroyedWindowAreFreedAndTheNextWindowWork
   PostKeys({{"F4", 0}, {"qwerty:lost", 0}});
   EXPECT_EQ(CDriverSetSuspended(driver, 1), 1);
   PostKeys({{"F10", 0}});  // no window to post to
-  PumpFor(200);
+  Pump(200);
   EXPECT_EQ(KeyCount(), 0);
   EXPECT_TRUE(AllSlotsFree());
   EXPECT_EQ(CDriverSetSuspended(driver, 0), 1);
@@ -77,7 +77,7 @@ TEST_F(KeyEventTest, EventsQueuedForADestroyedWindowAreFreedAndTheNextWindowWork
 TEST_F(KeyEventTest, EventsQueuedAtCloseAreFreed) {
   PostKeys({{"F6", 0}, {"F7", 0}});
   CDriverClose(driver);
-  PumpFor(100);
+  Pump(100);
   EXPECT_EQ(KeyCount(), 0);
   EXPECT_TRUE(AllSlotsFree());
 }

@@ -8,7 +8,7 @@ namespace {
 
 TEST_F(DriverTest, PollTicksRunAboutEveryHundredMilliseconds) {
   ASSERT_EQ(Open(), 1);
-  PumpFor(1000);
+  Pump(1000);
   EXPECT_GE(control->PollTicks(), 3);
   EXPECT_LE(control->PollTicks(), 12);
 }
@@ -22,7 +22,7 @@ TEST_F(DriverTest, PollTicksKeepTheirPaceWhileTheHostWritesBackToBack) {
     while (!stop.load()) accepted += CDriverWriteTextCells(driver, dots, 1) != 0;
   });
   const int32_t before = control->PollTicks();
-  PumpFor(1000);
+  Pump(1000);
   const int32_t ticks = control->PollTicks() - before;
   stop.store(true);
   writer.join();
@@ -35,7 +35,7 @@ TEST_F(DriverTest, PollTicksKeepTheirPaceWhileTheHostWritesBackToBack) {
 TEST_F(DriverTest, AtMostAThousandCommandsWaitAndTheRestAreRefused) {
   ASSERT_EQ(Open(), 1);
   control->AtNextTick(ScriptedAction::kSleep, "", 1000);  // the worker thread held up
-  PumpFor(300);
+  Pump(300);
   const uint8_t dots[1] = {0x42};
   int accepted = 0;
   for (int i = 0; i < 1000; ++i) accepted += CDriverWriteTextCells(driver, dots, 1) != 0;
@@ -65,7 +65,7 @@ TEST_F(DriverTest, ThreadMessagesOnlyWakeTheWorkerAndOnlyStopEndsTheLoop) {
   PostMessageA(workerWindow, WM_TIMER, 0, 0);
   EXPECT_TRUE(WaitUntil([&] { return control->WorkerWindowMessages(WM_TIMER) == 1; }));
   EXPECT_EQ(control->WorkerWindowMessages(1031), 1);
-  PumpFor(300);
+  Pump(300);
   const uint8_t dots[1] = {0x42};
   EXPECT_NE(CDriverWriteTextCells(driver, dots, 1), 0);
   EXPECT_TRUE(WaitUntil([&] { return Log() == "Connect(COM1);WriteText(1:42)"; }));
@@ -125,7 +125,7 @@ TEST_F(DriverTest, PayloadsAreFreedAlsoWhenQueuedBehindStopOrRefused) {
       Sleep(1);
     }
   });
-  PumpFor(300);
+  Pump(300);
   CDriverClose(driver);
   Sleep(50);  // writes keep coming after Close
   closed.store(true);

@@ -1,6 +1,7 @@
 // Shared pieces of the end-to-end tests: zol.dll loaded as a host loads it, the process's
-// resources for leak checks, waits that keep the calling thread's messages flowing, and the
-// serial display's control channel.
+// resources for leak checks, the driver's trace, and from testing/ the waits that keep the
+// calling thread's messages flowing, the client of the serial display and the dot map's
+// inverse.
 #pragma once
 
 #include <windows.h>
@@ -10,27 +11,21 @@
 #include <vector>
 
 #include "c_host.h"
+#include "connection/dot_map.h"
 #include "process_resources.h"
+#include "testing/device_dots.h"
+#include "testing/message_pump.h"
+#include "testing/serial_display_client.h"
 
 namespace zol::e2e {
 
-// Waits until condition() holds or limitMs passed, dispatching this thread's messages meanwhile
-// (key events reach the host from the message loop of the thread that called Open).
-template <typename Condition>
-bool PumpUntil(Condition condition, DWORD limitMs = 20000) {
-  const DWORD start = GetTickCount();
-  for (;;) {
-    MSG message;
-    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageA(&message);
-    }
-    if (condition()) return true;
-    if (GetTickCount() - start > limitMs) return false;
-    Sleep(5);
-  }
-}
-void PumpFor(DWORD ms);
+// What a wait of the end-to-end tests allows unless it says otherwise.
+constexpr double kWaitMs = 20000;
+using testing::HexBytesAfter;
+using testing::MapDotsToHost;
+using testing::Pump;
+using testing::PumpUntil;
+using testing::SerialDisplayClient;
 
 // zol.dll from the folder of the build's binaries, and a C host for it.
 struct LoadedDriver {
@@ -42,10 +37,6 @@ struct LoadedDriver {
   CHost* host = nullptr;
 };
 std::string ZolDllPath();
-
-// The host pattern whose device pattern is dots of the display: inverse of the bit mapping.
-uint8_t HostPattern(uint8_t device);
-uint8_t DevicePattern(uint8_t host);
 
 using testing::Describe;
 using testing::MeasureResources;
@@ -75,36 +66,5 @@ class DriverTrace {
   std::string path_;
   size_t taken_ = 0;
 };
-
-// The serial display run by run_with_sim_control.sh.
-class SimControl {
- public:
-  SimControl();
-  ~SimControl();
-  bool ok() const { return fifo_ != INVALID_HANDLE_VALUE; }
-  const std::string& com() const { return com_; }
-
-  void Send(const std::string& command);
-  std::vector<std::string> Lines();
-  size_t Mark() { return Lines().size(); }
-  // Lines from mark on that start with prefix.
-  std::vector<std::string> LinesSince(size_t mark, const std::string& prefix);
-  // Waits (pumping messages) for count lines starting with prefix from mark on.
-  bool WaitFor(size_t mark, const std::string& prefix, size_t count = 1, DWORD limitMs = 20000);
-  // The display's last frame: the data bytes of "cells ..." or empty for "cells none".
-  std::vector<uint8_t> LastFrame();
-  int Count(const std::string& type);
-  // Ends the display program; Restart starts it again on the same COM link.
-  void Quit();
-  bool Restart();
-
- private:
-  std::string dir_;
-  std::string com_;
-  HANDLE fifo_ = INVALID_HANDLE_VALUE;
-};
-
-// Parses "rx CELLS 00 11 ..." into its bytes.
-std::vector<uint8_t> HexBytesAfter(const std::string& line, const std::string& prefix);
 
 }  // namespace zol::e2e

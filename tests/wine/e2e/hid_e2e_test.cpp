@@ -47,14 +47,14 @@ void Announce(const std::string& path, uint16_t product) {
 
 Bytes HostCells(size_t count, uint8_t first) {
   Bytes cells(count);
-  for (size_t i = 0; i < count; ++i) cells[i] = HostPattern(static_cast<uint8_t>(first + i));
+  for (size_t i = 0; i < count; ++i) cells[i] = MapDotsToHost(static_cast<uint8_t>(first + i));
   return cells;
 }
 // The frame a display of frameCells shows after text went to cells 0.. of an otherwise
 // blank buffer.
 Bytes Frame(const Bytes& text, size_t frameCells) {
   Bytes frame(frameCells, 0);
-  for (size_t i = 0; i < text.size() && i < frameCells; ++i) frame[i] = DevicePattern(text[i]);
+  for (size_t i = 0; i < text.size() && i < frameCells; ++i) frame[i] = MapDotsToDevice(text[i]);
   return frame;
 }
 
@@ -154,7 +154,7 @@ TEST_F(HidE2E, FortyCellDisplayShowsWritesSendsKeysAndSurvivesAReplug) {
 
   display->PressRoutingKey(5);
   display->PressFunctionKey(1);
-  ASSERT_TRUE(PumpUntil([&] { return CHostKeyCount(dll->host) >= 2; }));
+  ASSERT_TRUE(PumpUntil([&] { return CHostKeyCount(dll->host) >= 2; }, kWaitMs));
   EXPECT_STREQ(CHostKeyName(dll->host, 0), "Routing");
   EXPECT_EQ(CHostKeyValue(dll->host, 0), 5);
   EXPECT_STREQ(CHostKeyName(dll->host, 1), "F1");
@@ -172,11 +172,11 @@ TEST_F(HidE2E, FortyCellDisplayShowsWritesSendsKeysAndSurvivesAReplug) {
   Unplug();
   display->Configure(sim::HidDisplay::Model40());
   display->ClearRecords();
-  PumpFor(2500);
+  Pump(2500);
   ASSERT_TRUE(Plug());
   EXPECT_TRUE(Shows(Frame(last, 42), 20000)) << "the last write is shown again";
   EXPECT_EQ(display->handshakeRequests(), 0) << handshakes << " before the unplug";
-  PumpFor(1500);
+  Pump(1500);
   ASSERT_FALSE(display->frames().empty());
   EXPECT_EQ(display->frames().back(), Frame(last, 42)) << "and stays";
 }
@@ -190,7 +190,7 @@ TEST_F(HidE2E, EightyCellDisplay) {
   CDriverWriteTextCells(dll->driver, text.data(), 80);
   EXPECT_TRUE(Shows(Frame(text, 82)));
   display->PressFunctionKey(12);
-  EXPECT_TRUE(PumpUntil([&] { return FindKey(dll->host, "UP") >= 0; }));
+  EXPECT_TRUE(PumpUntil([&] { return FindKey(dll->host, "UP") >= 0; }, kWaitMs));
 }
 
 TEST_F(HidE2E, FloodOfInputAndReportsOfOddLengths) {
@@ -249,7 +249,7 @@ TEST_F(HidE2E, UnpluggedBetweenTicksAndInTheMiddleOfAFrame) {
   ASSERT_TRUE(Open());
   // Idle: the driver learns of it from the next frame that goes unacknowledged.
   Unplug();
-  PumpFor(700);
+  Pump(700);
   ASSERT_TRUE(Plug());
   const Bytes idle = HostCells(40, 0x21);
   CDriverWriteTextCells(dll->driver, idle.data(), 40);
@@ -276,7 +276,7 @@ TEST_F(HidE2E, UnpluggedBetweenTicksAndInTheMiddleOfAFrame) {
   CDriverWriteTextCells(dll->driver, cut.data(), 40);
   ASSERT_EQ(WaitForSingleObject(unplugger, 20000), WAIT_OBJECT_0);
   CloseHandle(unplugger);
-  PumpFor(1500);
+  Pump(1500);
   display->ClearRecords();
   ASSERT_TRUE(Plug());
   EXPECT_TRUE(Shows(Frame(cut, 42), 20000)) << "the whole frame arrives after the replug";
@@ -307,7 +307,7 @@ TEST_F(HidE2E, KeysAndFramesFlowWhileTheHostWritesBackToBack) {
     const int keys = CHostKeyCount(dll->host);
     display->PressFunctionKey(2);
     EXPECT_TRUE(PumpUntil([&] { return CHostKeyCount(dll->host) > keys; }, 500)) << round;
-    PumpFor(300);
+    Pump(300);
     const size_t now = display->frameCount();
     EXPECT_GT(now, frames) << "the display froze in round " << round;
     frames = now;
@@ -334,7 +334,7 @@ TEST_F(HidE2E, LettingGoLeavesTheDisplayBlank) {
     if (!Open()) return false;
     CDriverWriteTextCells(dll->driver, text.data(), 40);
     const bool shown = Shows(Frame(text, 42));
-    PumpFor(200);  // the acknowledgement is taken
+    Pump(200);  // the acknowledgement is taken
     return shown;
   };
   auto closeTimed = [&](const char* what) {
@@ -360,7 +360,7 @@ TEST_F(HidE2E, LettingGoLeavesTheDisplayBlank) {
             std::string::npos);
   EXPECT_EQ(CDriverSetSuspended(dll->driver, 0), 1);
   EXPECT_TRUE(Shows(Frame(text, 42))) << "resumed, shown again";
-  PumpFor(200);
+  Pump(200);
   closeTimed("display answering, after a resume");
   EXPECT_EQ(display->lastFrame(), blank);
 
@@ -377,7 +377,7 @@ TEST_F(HidE2E, LettingGoLeavesTheDisplayBlank) {
 
   ASSERT_TRUE(openAndShow());
   Unplug();
-  PumpFor(300);
+  Pump(300);
   trace.TakeNew();
   closeTimed("display unplugged");
   const std::string gone = trace.TakeNew();
@@ -398,7 +398,7 @@ TEST_F(HidE2E, ARequestForThePortLeavesAUsbDisplayAlone) {
   const int opens = server->connectionsAccepted();
   word[0] = 101;
   EXPECT_TRUE(PumpUntil([&] { return word[0] == 0; }, 5000));
-  PumpFor(500);
+  Pump(500);
   EXPECT_EQ(word[0], 0);
   display->PressFunctionKey(3);
   EXPECT_TRUE(PumpUntil([&] { return FindKey(dll->host, "F3") >= 0; }, 5000));

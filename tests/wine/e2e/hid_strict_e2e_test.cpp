@@ -26,13 +26,14 @@ constexpr char kBluetoothIds[] = "{00001124-0000-1000-8000-00805f9b34fb}_vid&000
 
 Bytes HostCells(uint8_t first) {
   Bytes cells(40);
-  for (size_t i = 0; i < cells.size(); ++i) cells[i] = HostPattern(static_cast<uint8_t>(first + i));
+  for (size_t i = 0; i < cells.size(); ++i)
+    cells[i] = MapDotsToHost(static_cast<uint8_t>(first + i));
   return cells;
 }
 // The 42-cell frame the 40-cell display shows for host cells.
 Bytes Frame(const Bytes& cells) {
   Bytes frame(42, 0);
-  for (size_t i = 0; i < cells.size(); ++i) frame[i] = DevicePattern(cells[i]);
+  for (size_t i = 0; i < cells.size(); ++i) frame[i] = MapDotsToDevice(cells[i]);
   return frame;
 }
 
@@ -94,10 +95,10 @@ TEST_F(HidStrict, UnpluggedIdleDisplayComesBackAndCloseStaysPrompt) {
   ASSERT_TRUE(Shows(last, 5000));
 
   pc->display().Stop();
-  PumpFor(2000);
+  Pump(2000);
   display.ClearRecords();
   ASSERT_TRUE(pc->Replug());
-  PumpFor(1000);
+  Pump(1000);
   display.PressRoutingKey(7);
   const bool arrived = PumpUntil([&] { return FindKey(dll->host, "Routing") >= 0; }, 4000);
   EXPECT_TRUE(arrived);
@@ -107,7 +108,7 @@ TEST_F(HidStrict, UnpluggedIdleDisplayComesBackAndCloseStaysPrompt) {
   // display is lost by now and searches for it.
   pc->display().Stop();
   Write(HostCells(0x41));
-  PumpFor(2500);
+  Pump(2500);
   const DWORD closeMs = TimedClose();
   EXPECT_LT(closeMs, 1500u);
 }
@@ -155,7 +156,7 @@ TEST_F(HidStrict, OutputThatStopsBeingTakenDoesNotHoldClose) {
   ASSERT_TRUE(Shows(first, 5000));
   pc->display().StallOutput(true);
   Write(HostCells(0x61));
-  PumpFor(1500);
+  Pump(1500);
   // A driver whose write never returns is let go by unplugging the display after 10 s.
   DWORD closeMs = 0;
   pc->RunOrUnplug([&] { closeMs = TimedClose(); }, 10000);

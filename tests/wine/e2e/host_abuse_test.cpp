@@ -100,7 +100,7 @@ Resources HammerRound(unsigned seed) {
         CDriverClose(dll.driver);
         break;
     }
-    PumpFor(20);
+    Pump(20);
   }
   const Resources during = MeasureResources();
   stop = true;

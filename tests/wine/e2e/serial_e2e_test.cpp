@@ -25,12 +25,12 @@ using Bytes = std::vector<uint8_t>;
 // Host patterns whose device patterns are first, first + 1, ...
 Bytes HostCells(size_t count, uint8_t first) {
   Bytes cells(count);
-  for (size_t i = 0; i < count; ++i) cells[i] = HostPattern(static_cast<uint8_t>(first + i));
+  for (size_t i = 0; i < count; ++i) cells[i] = MapDotsToHost(static_cast<uint8_t>(first + i));
   return cells;
 }
 Bytes DeviceCells(const Bytes& host) {
   Bytes device;
-  for (uint8_t b : host) device.push_back(DevicePattern(b));
+  for (uint8_t b : host) device.push_back(MapDotsToDevice(b));
   return device;
 }
 
@@ -41,7 +41,7 @@ int ComNumber(const std::string& com) {
 class SerialE2E : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(sim.ok()) << "run through run_with_sim_control.sh";
+    ASSERT_TRUE(sim.ok()) << "run through scripts/with-serial-display.sh --control";
     ASSERT_TRUE(dll.ok());
     sim.Send("identify 40 2");
     sim.Send("ack all");
@@ -64,12 +64,12 @@ class SerialE2E : public ::testing::Test {
     const Bytes cells = HostCells(40, 1);
     for (int i = 1; i <= limit; ++i) {
       if (CDriverWriteTextCells(dll.driver, cells.data(), 40) == 0) return i;
-      PumpFor(spacingMs);
+      Pump(spacingMs);
     }
     return 0;
   }
 
-  SimControl sim;
+  SerialDisplayClient sim;
   LoadedDriver dll;
 };
 
@@ -99,7 +99,7 @@ TEST_F(SerialE2E, WritesArriveInDeviceOrderAndKeysReachTheOpeningThread) {
   sim.Send("route 0x86");
   sim.Send("key SLDN");
   sim.Send("text hi");
-  ASSERT_TRUE(PumpUntil([&] { return CHostKeyCount(dll.host) >= 6; }));
+  ASSERT_TRUE(PumpUntil([&] { return CHostKeyCount(dll.host) >= 6; }, kWaitMs));
   const struct {
     const char* name;
     int32_t value;
@@ -116,7 +116,7 @@ TEST_F(SerialE2E, WritesArriveInDeviceOrderAndKeysReachTheOpeningThread) {
   mark = sim.Mark();
   EXPECT_EQ(CDriverWriteTextCells(dll.driver, text.data(), 40), 0);
   sim.Send("key F2");
-  PumpFor(1500);
+  Pump(1500);
   EXPECT_TRUE(sim.LinesSince(mark, "rx ").empty()) << "nothing is sent after Close";
   EXPECT_EQ(FindKey(dll.host, "F2"), -1) << "no key after Close";
   CDriverClose(dll.driver);
@@ -126,8 +126,8 @@ TEST_F(SerialE2E, WritesArriveInDeviceOrderAndKeysReachTheOpeningThread) {
   mark = sim.Mark();
   ASSERT_TRUE(Open(sim.com()));
   EXPECT_TRUE(sim.WaitFor(mark, "rx IDENTIFY"));
-  expected[0] = DevicePattern(all[0]);
-  expected[1] = DevicePattern(all[1]);
+  expected[0] = MapDotsToDevice(all[0]);
+  expected[1] = MapDotsToDevice(all[1]);
   EXPECT_EQ(WriteTextAndWait(text), expected);
 }
 
@@ -154,7 +154,7 @@ TEST_F(SerialE2E, KeysAndFramesFlowWhileTheHostWritesBackToBack) {
     const int keys = CHostKeyCount(dll.host);
     sim.Send("key F2");
     EXPECT_TRUE(PumpUntil([&] { return CHostKeyCount(dll.host) > keys; }, 500)) << round;
-    PumpFor(300);
+    Pump(300);
     const int now = sim.Count("CELLS");
     EXPECT_GT(now, frames) << "the display froze in round " << round;
     frames = now;
@@ -248,7 +248,7 @@ TEST_F(SerialE2E, EightyCellDisplayWithFourStatusCells) {
   expected.insert(expected.end(), device.begin(), device.begin() + 38);
   EXPECT_EQ(WriteTextAndWait(text), expected) << "the serial frame carries the first 42 cells";
   sim.Send("route 5");
-  ASSERT_TRUE(PumpUntil([&] { return CHostKeyCount(dll.host) >= 1; }));
+  ASSERT_TRUE(PumpUntil([&] { return CHostKeyCount(dll.host) >= 1; }, kWaitMs));
   EXPECT_STREQ(CHostKeyName(dll.host, 0), "Routing");
   EXPECT_EQ(CHostKeyValue(dll.host, 0), 5) << "no status shift unless there are 2 status cells";
 }
@@ -306,7 +306,7 @@ TEST_F(SerialE2E, LettingGoLeavesTheDisplayBlank) {
   // Close, and suspend then resume then Close, with the display answering.
   ASSERT_TRUE(Open(sim.com()));
   ASSERT_EQ(WriteTextAndWait(text).size(), 42u);
-  PumpFor(200);  // the acknowledgement is taken
+  Pump(200);  // the acknowledgement is taken
   size_t mark = sim.Mark();
   closeTimed("display answering");
   EXPECT_EQ(lastFrameSince(mark), blank);
@@ -315,7 +315,7 @@ TEST_F(SerialE2E, LettingGoLeavesTheDisplayBlank) {
 
   ASSERT_TRUE(Open(sim.com()));
   ASSERT_EQ(WriteTextAndWait(text).size(), 42u);
-  PumpFor(200);
+  Pump(200);
   mark = sim.Mark();
   EXPECT_EQ(CDriverSetSuspended(dll.driver, 1), 1);
   EXPECT_EQ(lastFrameSince(mark), blank);
@@ -326,7 +326,7 @@ TEST_F(SerialE2E, LettingGoLeavesTheDisplayBlank) {
   const Bytes shown = lastFrameSince(mark);
   ASSERT_EQ(shown.size(), 42u);
   EXPECT_EQ(Bytes(shown.begin() + 2, shown.end()), DeviceCells(text)) << "resumed, shown again";
-  PumpFor(200);
+  Pump(200);
   mark = sim.Mark();
   closeTimed("display answering, after a resume");
   EXPECT_EQ(lastFrameSince(mark), blank);
@@ -378,7 +378,7 @@ TEST_F(SerialE2E, ForeignMessagesNeitherCrashNorStopTheDriver) {
   }
   CloseHandle(snapshot);
   EXPECT_GE(threads, 2);
-  PumpFor(300);
+  Pump(300);
   std::atomic<bool> sent{false};
   std::thread closer([&sent] {
     HWND window = FindWindowExA(HWND_MESSAGE, nullptr, "ZOL", nullptr);
@@ -427,7 +427,7 @@ TEST_F(SerialE2E, CallsFromInsideCallbacksNeverWaitOnThemselves) {
   std::printf("[ reentry ] suspend and resume from OnKeyEvent: %lu ms\n",
               static_cast<unsigned long>(reentry.elapsedMs.load()));
   EXPECT_LT(reentry.elapsedMs.load(), 500u);
-  PumpFor(2000);  // the resume reconnects
+  Pump(2000);  // the resume reconnects
   int keys = CHostKeyCount(dll.host);
   sim.Send("key F6");
   ASSERT_TRUE(PumpUntil([&] { return FindKey(dll.host, "F6", keys) >= 0; }, 5000));
@@ -441,10 +441,10 @@ TEST_F(SerialE2E, CallsFromInsideCallbacksNeverWaitOnThemselves) {
               static_cast<unsigned long>(reentry.elapsedMs.load()));
   EXPECT_LT(reentry.elapsedMs.load(), 500u);
   EXPECT_TRUE(sim.WaitFor(mark, "rx CELLS")) << "closed: the display is left blank";
-  PumpFor(300);
+  Pump(300);
   keys = CHostKeyCount(dll.host);
   sim.Send("key F7");
-  PumpFor(500);
+  Pump(500);
   EXPECT_EQ(FindKey(dll.host, "F7", keys), -1) << "closed";
   CHostSetHook(dll.host, nullptr, nullptr);
   ASSERT_TRUE(Open(sim.com()));
@@ -483,7 +483,7 @@ TEST_F(SerialE2E, PortSharingPublishesReleasesAndTakesThePortBack) {
   sim.Send("identify 40 2 7 9");
   ASSERT_TRUE(Open(sim.com()));
   const int32_t com = ComNumber(sim.com());
-  EXPECT_TRUE(PumpUntil([&] { return word[0] == com; })) << "the COM number is published";
+  EXPECT_TRUE(PumpUntil([&] { return word[0] == com; }, kWaitMs)) << "the COM number is published";
 
   word[0] = 101;
   ASSERT_TRUE(PumpUntil([&] { return word[0] == 102; }, 5000));
@@ -493,7 +493,7 @@ TEST_F(SerialE2E, PortSharingPublishesReleasesAndTakesThePortBack) {
   const Bytes text = HostCells(40, 3);
   CDriverWriteTextCells(dll.driver, text.data(), 40);
   word[0] = 55;  // below 200: left alone while the port is lent
-  PumpFor(1500);
+  Pump(1500);
   EXPECT_TRUE(sim.LinesSince(mark, "rx ").empty()) << "the driver leaves a lent port alone";
   EXPECT_EQ(word[0], 55);
 
@@ -522,7 +522,7 @@ TEST_F(SerialE2E, PortSharingPublishesReleasesAndTakesThePortBack) {
 
   CDriverClose(dll.driver);
   word[0] = 101;
-  PumpFor(1000);
+  Pump(1000);
   EXPECT_EQ(word[0], 101) << "a closed driver no longer serves the block";
   UnmapViewOfFile(const_cast<int32_t*>(word));
   CloseHandle(section);

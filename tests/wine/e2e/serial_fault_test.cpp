@@ -22,19 +22,20 @@ using Bytes = std::vector<uint8_t>;
 
 Bytes Cells(uint8_t first) {
   Bytes cells(40);
-  for (size_t i = 0; i < cells.size(); ++i) cells[i] = HostPattern(static_cast<uint8_t>(first + i));
+  for (size_t i = 0; i < cells.size(); ++i)
+    cells[i] = MapDotsToHost(static_cast<uint8_t>(first + i));
   return cells;
 }
 Bytes ExpectedFrame(const Bytes& text) {
   Bytes frame = {0, 0};
-  for (uint8_t b : text) frame.push_back(DevicePattern(b));
+  for (uint8_t b : text) frame.push_back(MapDotsToDevice(b));
   return frame;
 }
 
 class SerialFault : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(sim.ok()) << "run through run_with_sim_control.sh";
+    ASSERT_TRUE(sim.ok()) << "run through scripts/with-serial-display.sh --control";
     sim.Send("identify 40 2");
     sim.Send("ack all");
     // A first connection settles what Wine keeps for the process once a serial port, the HID
@@ -93,7 +94,7 @@ class SerialFault : public ::testing::Test {
     return ::testing::AssertionFailure() << "the display never showed the last write";
   }
 
-  SimControl sim;
+  SerialDisplayClient sim;
   LoadedDriver* dll = nullptr;
   Resources before;
   int sessions = 1;
@@ -110,7 +111,7 @@ TEST_F(SerialFault, DisplayVanishesAndComesBack) {
     const Bytes text = Cells(static_cast<uint8_t>(writes));
     CDriverWriteTextCells(dll->driver, text.data(), 40);
     ++writes;
-    PumpFor(600);
+    Pump(600);
   }
   EXPECT_TRUE(Suspended());
   ASSERT_TRUE(sim.Restart());
@@ -141,7 +142,7 @@ TEST_F(SerialFault, ALostDisplayComesBackByItself) {
       for (DWORD waited = 0; waited < ms; waited += 300) {
         const Bytes text = Cells(static_cast<uint8_t>(0x40 + ++writes));
         if (CDriverWriteTextCells(dll->driver, text.data(), 40) != 0) lastAccepted = writes;
-        PumpFor(300);
+        Pump(300);
       }
     };
     writes = 0;
@@ -204,7 +205,7 @@ TEST_F(SerialFault, EveryAcknowledgementLost) {
   for (int i = 0; i < 20 && !Suspended(); ++i) {
     const Bytes text = Cells(static_cast<uint8_t>(i));
     CDriverWriteTextCells(dll->driver, text.data(), 40);
-    PumpFor(150);
+    Pump(150);
   }
   EXPECT_TRUE(Suspended());
   sim.Send("ack all");
@@ -213,7 +214,8 @@ TEST_F(SerialFault, EveryAcknowledgementLost) {
 
 // Acknowledgements late by delayMs; the driver waits 400 ms. Writes come faster than the
 // acknowledgements, so frames wait behind them.
-void LateAcknowledgements(SimControl& sim, LoadedDriver& dll, int delayMs, bool mustStayConnected) {
+void LateAcknowledgements(SerialDisplayClient& sim, LoadedDriver& dll, int delayMs,
+                          bool mustStayConnected) {
   sim.Send("ack delay " + std::to_string(delayMs));
   int suspensions = 0;
   for (int i = 0; i < 12; ++i) {
@@ -223,7 +225,7 @@ void LateAcknowledgements(SimControl& sim, LoadedDriver& dll, int delayMs, bool 
     }
     const Bytes text = Cells(static_cast<uint8_t>(i * 3));
     CDriverWriteTextCells(dll.driver, text.data(), 40);
-    PumpFor(250);
+    Pump(250);
   }
   std::printf("[ late acks ] %d ms: %d suspensions\n", delayMs, suspensions);
   if (mustStayConnected) {
@@ -280,14 +282,14 @@ TEST_F(SerialFault, CallsInAnyOrderWhileTwoThreadsWrite) {
         result = CDriverSetSuspended(dll->driver, 0);
         break;
       default:
-        PumpFor(300);
+        Pump(300);
         break;
     }
     std::printf("[ orders ] %s -> %d in %lu ms\n",
                 (const char*[]){"Open", "Close", "Suspend", "Resume", "Pause"}[step], result,
                 static_cast<unsigned long>(GetTickCount() - start));
     EXPECT_LT(GetTickCount() - start, 30000u) << "step " << i;
-    PumpFor(50);
+    Pump(50);
   }
   stop = true;
   for (std::thread& writer : writers) writer.join();

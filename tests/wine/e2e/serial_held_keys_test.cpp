@@ -20,27 +20,27 @@ using testing::ScanUp;
 
 // The pty's end leaves reads and writes to a port that is gone, or to none at all: the host
 // writes until the driver has noticed (it refuses writes once it has suspended itself).
-void LoseTheDisplay(SimControl& sim, LoadedDriver& dll) {
+void LoseTheDisplay(SerialDisplayClient& sim, LoadedDriver& dll) {
   sim.Quit();
   const std::vector<uint8_t> cells(40, 0x07);
   for (int i = 0; i < 20 && CDriverClearDisplay(dll.driver) != 0; ++i) {
     CDriverWriteTextCells(dll.driver, cells.data(), 40);
-    PumpFor(300);
+    Pump(300);
   }
 }
 
 TEST(SerialHeldKeys, LeftCtrlAndLeftWindowsGoUpInReverseOrderWhenTheLinkEnds) {
-  SimControl sim;
-  ASSERT_TRUE(sim.ok()) << "run through run_with_sim_control.sh";
+  SerialDisplayClient sim;
+  ASSERT_TRUE(sim.ok()) << "run through scripts/with-serial-display.sh --control";
   LoadedDriver dll;
   ASSERT_TRUE(dll.ok());
   testing::KeyboardWatch watch;  // swallows the keys: no window of the session sees them
   ASSERT_TRUE(watch.installed());
   const struct {
     const char* how;
-    void (*end)(SimControl&, LoadedDriver&);
+    void (*end)(SerialDisplayClient&, LoadedDriver&);
   } cases[] = {
-      {"Close", [](SimControl&, LoadedDriver& d) { CDriverClose(d.driver); }},
+      {"Close", [](SerialDisplayClient&, LoadedDriver& d) { CDriverClose(d.driver); }},
       {"the display's pty gone", LoseTheDisplay},
   };
   for (const auto& c : cases) {

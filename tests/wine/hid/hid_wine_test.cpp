@@ -23,37 +23,14 @@ extern "C" {
 #include "platform/win32/win32_hid_api.h"
 #include "platform/win32/win32_hid_bus.h"
 #include "sim/hid_display.h"
+#include "testing/input_recorders.h"
+#include "testing/null_key_injector.h"
 
 namespace zol::test {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-struct KeyEvent {
-  std::string name;
-  int32_t value;
-  bool operator==(const KeyEvent& other) const {
-    return name == other.name && value == other.value;
-  }
-};
-using Events = std::vector<KeyEvent>;
-
-// The key events the translator posts towards the host.
-class RecordingHostLink : public HostLink {
- public:
-  bool HostSet() override { return true; }
-  void PostKeyEvent(const char* name, int32_t value) override { events.push_back({name, value}); }
-  void DeviceData(const uint8_t*, int32_t) override {}
-  Events events;
-};
-
-class NullKeyInjector : public KeyInjector {
- public:
-  int16_t KeyWordForChar(char16_t) override { return -1; }
-  void VirtualKey(uint8_t, uint32_t) override {}
-  void ScanCode(uint16_t, uint32_t) override {}
-  void UnicodeCharacter(char16_t) override {}
-};
+using Events = std::vector<testing::KeyEvent>;
 
 constexpr DWORD kGenerousMs = 10000;
 
@@ -133,8 +110,8 @@ class HidWine : public ::testing::Test {
   win32::Win32HidBus bus;
   SharedState shared;
   FrameAck ack;
-  RecordingHostLink host;
-  NullKeyInjector injector;
+  testing::RecordingHostLink host;
+  testing::NullKeyInjector injector;
   InputTranslator input{host, injector, clock, shared};
   HidLink link{bus, clock, shared, ack, input};
 

@@ -14,7 +14,7 @@
 #include "serial/com_port_number.h"
 #include "serial/serial_link.h"
 #include "serial_wine_port.h"
-#include "support/serial_test_doubles.h"
+#include "testing/serial_test_doubles.h"
 
 namespace zol {
 namespace {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include "serial_wine_port.h"
 
@@ -10,10 +11,10 @@ const char* serialPortName = nullptr;
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);
-  if (argc < 2) {
-    std::fprintf(stderr, "usage: serial_wine_test COMn [gtest options]\n");
+  zol::wine::serialPortName = std::getenv("ZOL_E2E_COM");
+  if (zol::wine::serialPortName == nullptr) {
+    std::fprintf(stderr, "serial_wine_test: run it through scripts/with-serial-display.sh\n");
     return 2;
   }
-  zol::wine::serialPortName = argv[1];
   return RUN_ALL_TESTS();
 }

@@ -1,4 +1,4 @@
-// The COM port that the test runner linked to the simulated display.
+// The COM port that scripts/with-serial-display.sh linked to the simulated display.
 #pragma once
 
 namespace zol::wine {

@@ -1,4 +1,4 @@
-#include "support/input_recorders.h"
+#include "testing/input_recorders.h"
 
 #include <iomanip>
 
