@@ -164,61 +164,6 @@ TEST_F(HidWineFakes, TheBusUsesTheTestDllsOfTheSystemDirectory) {
   EXPECT_EQ(GetProcAddress(setupapi, "SetupDiGetClassDevsW"), nullptr);
 }
 
-// Every function the table looks up, and the one it is told is missing.
-std::vector<std::string> lookedUp;
-std::string missing;
-FARPROC WINAPI LookupWithOneMissing(HMODULE module, LPCSTR name) {
-  lookedUp.push_back(name);
-  return missing == name ? nullptr : GetProcAddress(module, name);
-}
-
-TEST_F(HidWineFakes, AnyFunctionMissingLeavesHidUnavailable) {
-  const auto [hid, setupapi] = SystemHidModules();
-  ASSERT_NE(hid, nullptr);
-  win32::HidApi api;
-  ASSERT_TRUE(win32::ResolveHidApi(hid, setupapi, &api, LookupWithOneMissing));
-  static_assert(sizeof api % sizeof(void*) == 0, "the table holds function pointers only");
-  const auto* entries = reinterpret_cast<void* const*>(&api);
-  for (size_t i = 0; i < sizeof api / sizeof(void*); ++i) EXPECT_NE(entries[i], nullptr) << i;
-  const std::vector<std::string> names = lookedUp;
-  for (const std::string& name : names) {
-    missing = name;
-    EXPECT_FALSE(win32::ResolveHidApi(hid, setupapi, &api, LookupWithOneMissing)) << name;
-  }
-  EXPECT_FALSE(win32::ResolveHidApi(nullptr, setupapi, &api));
-  EXPECT_FALSE(win32::ResolveHidApi(hid, nullptr, &api));
-
-  // Without the table nothing is listed and every HID call fails; the device file still opens.
-  win32::Win32HidBus unavailable(nullptr);
-  char path[256];
-  EXPECT_FALSE(unavailable.BeginList());
-  EXPECT_FALSE(unavailable.PathAt(0, path, sizeof path));
-  unavailable.EndList();
-  const HidHandle handle = unavailable.OpenForQuery(display40Server.path().c_str());
-  ASSERT_NE(handle, 0u);
-  HidAttributes attributes;
-  HidReportLengths lengths;
-  EXPECT_FALSE(unavailable.Attributes(handle, &attributes));
-  EXPECT_FALSE(unavailable.ReportLengths(handle, &lengths));
-  EXPECT_FALSE(unavailable.SetInputBuffers(handle, 64));
-  unavailable.Close(handle);
-}
-
-TEST_F(HidWineFakes, WinesOwnHidDevicesAreListedAndReadThroughTheDriversBus) {
-  const std::vector<std::string> paths = WineInterfaces();
-  ASSERT_GE(paths.size(), 2u) << "Wine's own HID devices did not come up";
-  int wineDevices = 0;
-  for (const std::string& path : paths) {
-    const HidHandle handle = bus.OpenForQuery(path.c_str());
-    ASSERT_NE(handle, 0u) << path;
-    HidAttributes attributes;
-    EXPECT_TRUE(bus.Attributes(handle, &attributes)) << path;
-    if (attributes.vendorId == 0x845E) ++wineDevices;
-    bus.Close(handle);
-  }
-  EXPECT_GE(wineDevices, 2);
-}
-
 TEST_F(HidWine40, FoundBehindOtherDevicesItAnswersAcknowledgesAndSendsKeys) {
   const size_t others = WineInterfaces().size() + 2;
   ASSERT_GE(others, 4u);
