@@ -111,6 +111,13 @@ class HidE2E : public ::testing::Test {
   }
 
   bool Open() { return CDriverOpen(dll->driver, "COM250", dll->host, "", "") == 1; }
+  // The display served as config and product, and the driver open with its text cells.
+  void OpenModel(const sim::HidDisplayConfig& config, uint16_t product, int32_t textCells) {
+    Serve(config, product);
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(CDriverGetTextCellCount(dll->driver), textCells);
+    EXPECT_EQ(CDriverGetStatusCellCount(dll->driver), 0);
+  }
   bool Shows(const Bytes& frame, DWORD limitMs = 10000) {
     return PumpUntil(
         [&] {
@@ -131,10 +138,7 @@ class HidE2E : public ::testing::Test {
 };
 
 TEST_F(HidE2E, FortyCellDisplayShowsWritesSendsKeysAndSurvivesAReplug) {
-  Serve(sim::HidDisplay::Model40(), hid::kProduct40);
-  ASSERT_TRUE(Open());
-  EXPECT_EQ(CDriverGetTextCellCount(dll->driver), 40);
-  EXPECT_EQ(CDriverGetStatusCellCount(dll->driver), 0);
+  ASSERT_NO_FATAL_FAILURE(OpenModel(sim::HidDisplay::Model40(), hid::kProduct40, 40));
   const Bytes text = HostCells(40, 1);
   ASSERT_NE(CDriverWriteTextCells(dll->driver, text.data(), 40), 0);
   EXPECT_TRUE(Shows(DeviceCells(text, 42)));
@@ -169,10 +173,7 @@ TEST_F(HidE2E, FortyCellDisplayShowsWritesSendsKeysAndSurvivesAReplug) {
 }
 
 TEST_F(HidE2E, EightyCellDisplay) {
-  Serve(sim::HidDisplay::Model80(), hid::kProduct80);
-  ASSERT_TRUE(Open());
-  EXPECT_EQ(CDriverGetTextCellCount(dll->driver), 80);
-  EXPECT_EQ(CDriverGetStatusCellCount(dll->driver), 0);
+  ASSERT_NO_FATAL_FAILURE(OpenModel(sim::HidDisplay::Model80(), hid::kProduct80, 80));
   const Bytes text = HostCells(80, 0x20);
   CDriverWriteTextCells(dll->driver, text.data(), 80);
   EXPECT_TRUE(Shows(DeviceCells(text, 82)));

@@ -41,6 +41,13 @@ class HidStrict : public ::testing::Test {
   }
 
   bool Open() { return CDriverOpen(dll->driver, "COM250", dll->host, "", "") == 1; }
+  // The display on USB, the driver open and cells written and shown.
+  void OpenShowing(const Bytes& cells) {
+    Serve(kUsbIds);
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(Write(cells));
+    ASSERT_TRUE(Shows(cells, 5000));
+  }
   bool Write(const Bytes& cells) {
     return CDriverWriteTextCells(dll->driver, cells.data(), 40) != 0;
   }
@@ -75,11 +82,8 @@ TEST_F(HidStrict, OpensBehindThirtyForeignInterfaces) {
 
 // Idle: no frame awaits an acknowledgement, so only the failing I/O tells of the removal.
 TEST_F(HidStrict, UnpluggedIdleDisplayComesBackAndCloseStaysPrompt) {
-  Serve(kUsbIds);
-  ASSERT_TRUE(Open());
   const Bytes last = HostCells(40, 0x31);
-  ASSERT_TRUE(Write(last));
-  ASSERT_TRUE(Shows(last, 5000));
+  ASSERT_NO_FATAL_FAILURE(OpenShowing(last));
 
   pc->display().Stop();
   Pump(2000);
@@ -136,11 +140,8 @@ TEST_F(HidStrict, SixtyKeysAtOnceAllArriveInOrderWithoutReconnect) {
 }
 
 TEST_F(HidStrict, OutputThatStopsBeingTakenDoesNotHoldClose) {
-  Serve(kUsbIds);
-  ASSERT_TRUE(Open());
   const Bytes first = HostCells(40, 0x51);
-  ASSERT_TRUE(Write(first));
-  ASSERT_TRUE(Shows(first, 5000));
+  ASSERT_NO_FATAL_FAILURE(OpenShowing(first));
   pc->display().StallOutput(true);
   Write(HostCells(40, 0x61));
   Pump(1500);
