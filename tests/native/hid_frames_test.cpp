@@ -28,6 +28,13 @@ class HidFrames : public HidLinkTest {
     bus.AddDisplay("display", product, product == hid::kProduct40 ? &display40 : &display80);
     ASSERT_NE(link.FindHidDisplay(), kHidNone);
   }
+  // A blank 80-cell frame goes out and one numbered from 1 (c0 = 1) waits in the ring behind it.
+  void SendBlankThenNumbered80() {
+    const Cells blank = Filled(0);
+    link.SendHidFrame80(blank.data());
+    const Cells numbered = Numbered(1);
+    link.SendHidFrame80(numbered.data());
+  }
   // The display acknowledges the frame in flight; the next one waiting in the ring goes out.
   void AcknowledgeAndSendNext(HidKind kind = kHid40) {
     const uint8_t report[8] = {0xFF};
@@ -176,10 +183,7 @@ TEST_F(HidFrames, AQueuedFrameIsACopyAndItsLastCellsComeFromTheRow) {
 
 TEST_F(HidFrames, An80CellFrameFromTheRingEndsWithTwoZeroCells) {
   Open(hid::kProduct80);
-  const Cells blank = Filled(0);
-  link.SendHidFrame80(blank.data());
-  const Cells wide = Numbered(1);  // cells 80, 81 are 81, 82
-  link.SendHidFrame80(wide.data());
+  SendBlankThenNumbered80();  // cells 80, 81 are 81, 82
   AcknowledgeAndSendNext(kHid80);
   ASSERT_EQ(bus.writes().size(), 22u);
   EXPECT_EQ(WrittenPayload(21), (Bytes{78, 79, 80, 0, 0, 0x55, 0xAA, 0xFF}));
@@ -187,11 +191,8 @@ TEST_F(HidFrames, An80CellFrameFromTheRingEndsWithTwoZeroCells) {
 
 TEST_F(HidFrames, ARowThatOnceHeldAn80CellFrameLendsCells40And41ToA40CellFrame) {
   Open(hid::kProduct40);
-  const Cells blank = Filled(0);
-  link.SendHidFrame80(blank.data());
-  const Cells wide = Numbered(1);    // cells 40, 41 are 41, 42
-  link.SendHidFrame80(wide.data());  // row 0
-  link.DropQueue();                  // abandoned, as after a lost acknowledgement
+  SendBlankThenNumbered80();  // in row 0, cells 40, 41 are 41, 42
+  link.DropQueue();           // abandoned, as after a lost acknowledgement
   const Cells narrow = Filled(9);
   link.SendHidFrame40(narrow.data());  // row 0 again
   AcknowledgeAndSendNext();
