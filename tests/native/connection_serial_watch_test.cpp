@@ -23,7 +23,7 @@ class SerialWatchTest : public ::testing::Test,
     std::vector<uint32_t> times;
     for (uint32_t t = 100; t <= ms; t += 100) {
       clock.Advance(100);
-      ports.SetOpenResult(t < refusedMs ? sim::kSimErrorAccessDenied : 0);
+      ports.SetOpenResult(t < refusedMs ? error_code::kAccessDenied : 0);
       const size_t before = display.CountPackets(PKT_IDENTIFY);
       watch.Poll();
       if (display.CountPackets(PKT_IDENTIFY) > before) times.push_back(t);
