@@ -3,8 +3,6 @@
 // display's input, and the link itself. Host and injector are stand-ins, recording unless chosen.
 #pragma once
 
-#include <utility>
-
 #include "core/clock.h"
 #include "core/shared_state.h"
 #include "input/input_translator.h"
@@ -17,13 +15,10 @@ namespace zol::testing {
 
 template <class Link, class Host = RecordingHostLink, class Injector = RecordingKeyInjector>
 struct LinkStack {
-  // The device side (HID bus or port factory) and the clock must outlive the stack; hostArgs go
-  // to the host's constructor.
-  template <class Device, class... HostArgs>
-  LinkStack(Device& device, Clock& clock, HostArgs&&... hostArgs)
-      : host(std::forward<HostArgs>(hostArgs)...),
-        input{host, injector, clock, shared},
-        link{device, clock, shared, ack, input} {}
+  // The device side (HID bus or port factory) and the clock must outlive the stack.
+  template <class Device>
+  LinkStack(Device& device, Clock& clock)
+      : input{host, injector, clock, shared}, link{device, clock, shared, ack, input} {}
 
   SharedState shared;
   FrameAck ack;
