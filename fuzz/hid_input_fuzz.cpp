@@ -15,9 +15,9 @@
 #include "fuzz/fuzz_support.h"
 #include "hid/hid_link.h"
 #include "hid/hid_reports.h"
-#include "input/input_translator.h"
 #include "sim/hid_display.h"
 #include "sim/hid_sim_bus.h"
+#include "testing/link_stack.h"
 #include "testing/null_key_injector.h"
 
 namespace zol {
@@ -49,12 +49,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   silent.replies = false;
   silent.ack = sim::AckPolicy::None;
   sim::HidDisplay display(clock, silent);
-  SharedState shared;
-  FrameAck ack;
-  fuzz::CountingHost host;  // counts the key events the translator posts
-  testing::NullKeyInjector injector;
-  InputTranslator input(host, injector, clock, shared);
-  HidLink link(bus, clock, shared, ack, input);
+  // The host counts the key events the translator posts.
+  testing::LinkStack<HidLink, fuzz::CountingHost, testing::NullKeyInjector> stack(bus, clock);
+  auto& [shared, ack, host, injector, input, link] = stack;
 
   const size_t index = bus.AddDisplay("display", hid::kProduct80, &display);
   link.FindHidDisplay();

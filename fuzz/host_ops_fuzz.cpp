@@ -238,7 +238,7 @@ void ConfigureSerial(Harness& h, uint8_t how, uint8_t parameter) {
       h.serialPorts.SetWriteResult(parameter & 1 ? 31 : 0);
       break;
     case 7:
-      h.serialPorts.SetOpenResult(parameter & 1 ? sim::kSimErrorAccessDenied : 0);
+      h.serialPorts.SetOpenResult(parameter & 1 ? error_code::kAccessDenied : 0);
       break;
   }
 }

@@ -7,29 +7,25 @@
 #include <vector>
 
 #include "fuzz/fuzz_clock.h"
-#include "input/input_translator.h"
 #include "serial/serial_link.h"
 #include "sim/serial_display.h"
 #include "sim/serial_display_port.h"
-#include "testing/serial_test_doubles.h"
+#include "testing/link_stack.h"
 
 namespace {
 
 using namespace zol;
 
-struct Harness {
+struct SimulatedSide {
   fuzz::SteppingClock clock{0xFFFFF000u};  // close to the wrap of the tick count
   sim::SerialDisplay display{clock};
   sim::SimSerialPortFactory ports{display};
-  SharedState shared;
-  FrameAck ack;
-  serialtest::RecordingHost host;
-  serialtest::RecordingInjector injector;
-  InputTranslator input{host, injector, clock, shared};
-  SerialLink link{ports, clock, shared, ack, input};
+};
+
+struct Harness : SimulatedSide, testing::LinkStack<SerialLink> {
   uint8_t pattern[255];
 
-  Harness() {
+  Harness() : LinkStack(ports, clock) {
     for (size_t i = 0; i < sizeof pattern; ++i) pattern[i] = static_cast<uint8_t>(i * 7 + 1);
   }
 };

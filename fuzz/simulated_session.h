@@ -28,6 +28,7 @@ class SimulatedSession;
 class FuzzHost : public IBrailleHost {
  public:
   explicit FuzzHost(SimulatedSession& session) : session_(session) {}
+  // Key events come on the host thread, keyboard records on the worker thread.
   int32_t OnKeyEvent(IBrailleDriver*, const char*, int32_t) override;
   int32_t OnDeviceData(IBrailleDriver*, const uint8_t*, int32_t) override;
 
@@ -35,6 +36,8 @@ class FuzzHost : public IBrailleHost {
   int calls = 0;
 
  private:
+  int32_t Called(uint32_t expectedThread);
+
   SimulatedSession& session_;
 };
 
@@ -263,20 +266,20 @@ inline void SimulatedSession::Reenter() {
   --depth_;
 }
 
-inline int32_t FuzzHost::OnKeyEvent(IBrailleDriver*, const char*, int32_t) {
+inline int32_t FuzzHost::Called(uint32_t expectedThread) {
   Check(!retired);
-  Check(session_.CurrentThread() == SimulatedSession::kHostThread);
+  Check(session_.CurrentThread() == expectedThread);
   ++calls;
   session_.Reenter();
   return 0;
 }
 
+inline int32_t FuzzHost::OnKeyEvent(IBrailleDriver*, const char*, int32_t) {
+  return Called(SimulatedSession::kHostThread);
+}
+
 inline int32_t FuzzHost::OnDeviceData(IBrailleDriver*, const uint8_t*, int32_t) {
-  Check(!retired);
-  Check(session_.CurrentThread() == SimulatedSession::kWorkerThread);
-  ++calls;
-  session_.Reenter();
-  return 0;
+  return Called(SimulatedSession::kWorkerThread);
 }
 
 }  // namespace zol::fuzz

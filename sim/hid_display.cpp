@@ -78,16 +78,6 @@ size_t HidDisplay::InputWaiting() const {
   return input_.size();
 }
 
-std::vector<std::vector<uint8_t>> HidDisplay::outputReports() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return outputReports_;
-}
-
-std::vector<std::vector<uint8_t>> HidDisplay::frames() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return frames_;
-}
-
 size_t HidDisplay::frameCount() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return frames_.size();
@@ -96,26 +86,6 @@ size_t HidDisplay::frameCount() const {
 std::vector<uint8_t> HidDisplay::lastFrame() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return frames_.empty() ? std::vector<uint8_t>{} : frames_.back();
-}
-
-int HidDisplay::handshakeRequests() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return handshakeRequests_;
-}
-
-int HidDisplay::malformedFrames() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return malformedFrames_;
-}
-
-int HidDisplay::strayReports() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return strayReports_;
-}
-
-int HidDisplay::acksSent() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return acksSent_;
 }
 
 void HidDisplay::ClearRecords() {
@@ -194,11 +164,6 @@ void HidDisplay::PopInput() {
   const std::vector<uint8_t>& taken = input_.front().report;
   if (taken.size() > 1 && taken[1] == 0xFF) ++acksTaken_;
   input_.pop_front();
-}
-
-int HidDisplay::acksTaken() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return acksTaken_;
 }
 
 }  // namespace zol::sim

@@ -56,15 +56,19 @@ class HidDisplay : public HidEndpoint {
   size_t InputWaiting() const;
 
   // What the driver sent.
-  std::vector<std::vector<uint8_t>> outputReports() const;
-  std::vector<std::vector<uint8_t>> frames() const;  // decoded cells, frameCells each
+  std::vector<std::vector<uint8_t>> outputReports() const { return Locked(outputReports_); }
+  // Decoded cells, frameCells each.
+  std::vector<std::vector<uint8_t>> frames() const { return Locked(frames_); }
   size_t frameCount() const;
   std::vector<uint8_t> lastFrame() const;  // empty when none arrived
-  int handshakeRequests() const;
-  int malformedFrames() const;  // a frame whose trailer was wrong
-  int strayReports() const;     // neither a request nor part of a frame
-  int acksSent() const;         // acknowledgements queued
-  int acksTaken() const;        // reports the driver took that read as an acknowledgement
+  int handshakeRequests() const { return Locked(handshakeRequests_); }
+  // Frames whose trailer was wrong.
+  int malformedFrames() const { return Locked(malformedFrames_); }
+  // Reports neither a request nor part of a frame.
+  int strayReports() const { return Locked(strayReports_); }
+  int acksSent() const { return Locked(acksSent_); }  // acknowledgements queued
+  // Reports the driver took that read as an acknowledgement.
+  int acksTaken() const { return Locked(acksTaken_); }
   void ClearRecords();
 
   // HidEndpoint
@@ -73,6 +77,13 @@ class HidDisplay : public HidEndpoint {
   void PopInput() override;
 
  private:
+  // A copy of a record, taken under the lock.
+  template <class T>
+  T Locked(const T& record) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return record;
+  }
+
   struct Pending {
     uint32_t due;
     std::vector<uint8_t> report;

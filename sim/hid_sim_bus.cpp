@@ -114,11 +114,11 @@ SimHidBus::Entry* SimHidBus::LiveForIo(HidHandle handle, uint32_t* error) {
   auto it = handles_.find(handle);
   if (it != handles_.end() && it->second.query) {
     ++misuses_;
-    *error = kSimHidAccessDenied;
+    *error = error_code::kAccessDenied;
     return nullptr;
   }
   Entry* entry = Live(handle);
-  if (entry == nullptr) *error = kSimHidDeviceNotConnected;
+  if (entry == nullptr) *error = kSimErrorDeviceNotConnected;
   return entry;
 }
 
@@ -153,11 +153,11 @@ uint32_t SimHidBus::Write(HidHandle handle, const uint8_t* report, size_t length
       clock_.Now(), static_cast<size_t>(entry - interfaces_.data()), {report, report + length}});
   if (entry->config.writesStall) {
     clock_.Sleep(timeoutMs);
-    return kSimHidTimeout;
+    return error_code::kTimeout;
   }
   if (writeCostMs_ != 0) clock_.Sleep(writeCostMs_);
   if (entry->config.writeError != 0) return entry->config.writeError;
-  if (length != entry->config.lengths.output) return kSimHidInvalidParameter;
+  if (length != entry->config.lengths.output) return kSimErrorInvalidParameter;
   if (entry->config.device != nullptr) entry->config.device->OnOutputReport(report, length);
   return 0;
 }
@@ -176,7 +176,7 @@ HidReadResult SimHidBus::TakeReport(HidHandle handle, uint8_t* buffer, size_t le
   }
   const size_t inputLength = entry->config.lengths.input;
   if (length < inputLength) {
-    *error = kSimHidInvalidParameter;
+    *error = kSimErrorInvalidParameter;
     return HidReadResult::Failed;
   }
   if (entry->config.device == nullptr) return HidReadResult::NotReady;

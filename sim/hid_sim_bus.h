@@ -15,16 +15,16 @@
 #include <vector>
 
 #include "core/clock.h"
+#include "core/io_failure.h"
 #include "hid/hid_bus.h"
 #include "sim/hid_endpoint.h"
 
 namespace zol::sim {
 
-// Windows error codes the simulated bus reports.
-inline constexpr uint32_t kSimHidAccessDenied = 5;
-inline constexpr uint32_t kSimHidInvalidParameter = 87;
-inline constexpr uint32_t kSimHidDeviceNotConnected = 1167;
-inline constexpr uint32_t kSimHidTimeout = 1460;
+// Windows error codes the simulated bus reports besides access denied and time-out
+// (error_code::kAccessDenied, error_code::kTimeout).
+inline constexpr uint32_t kSimErrorInvalidParameter = 87;
+inline constexpr uint32_t kSimErrorDeviceNotConnected = 1167;
 
 struct SimHidInterface {
   std::string path;

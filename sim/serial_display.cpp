@@ -13,6 +13,13 @@ bool IsDue(uint32_t now, uint32_t due) {
 
 }  // namespace
 
+std::vector<uint8_t> SerialPacketBytes(uint8_t type, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> packet(data.size() + kSerialPacketOverhead);
+  BuildSerialPacket(type, static_cast<uint8_t>(data.size()), data.data(), packet.data(),
+                    packet.size());
+  return packet;
+}
+
 SerialDisplay::SerialDisplay(Clock& clock) : clock_(clock) {
   SetGeometry(40, 2);
 }
@@ -118,10 +125,9 @@ void SerialDisplay::SendText(const std::string& text) {
 void SerialDisplay::SendPacket(uint8_t type, const std::vector<uint8_t>& data, uint32_t delayMs) {
   if (silent_) return;
   const size_t length = std::min(data.size(), kSerialReceiveCapacity);
-  std::vector<uint8_t> packet(length + kSerialPacketOverhead);
-  BuildSerialPacket(type, static_cast<uint8_t>(length), data.data(), packet.data(), packet.size());
-  if (onSend_) onSend_(type, std::vector<uint8_t>(data.begin(), data.begin() + length));
-  SendRaw(packet, delayMs);
+  const std::vector<uint8_t> sent(data.begin(), data.begin() + static_cast<std::ptrdiff_t>(length));
+  if (onSend_) onSend_(type, sent);
+  SendRaw(SerialPacketBytes(type, sent), delayMs);
 }
 
 void SerialDisplay::SendRaw(const std::vector<uint8_t>& bytes, uint32_t delayMs) {

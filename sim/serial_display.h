@@ -15,6 +15,9 @@
 
 namespace zol::sim {
 
+// The bytes of the packet carrying data (at most 255 bytes).
+std::vector<uint8_t> SerialPacketBytes(uint8_t type, const std::vector<uint8_t>& data);
+
 // One packet the display received from the driver.
 struct SerialPacketRecord {
   uint32_t tick = 0;  // clock time at which its last byte arrived

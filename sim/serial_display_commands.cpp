@@ -33,8 +33,6 @@ constexpr const char* kFunctionKeyNames[] = {"F1", "F2", "F3",  "F4", "F5", "F6"
                                              "F8", "F9", "F10", "LF", "UP", "RG", "DN"};
 constexpr const char* kFunctionKeyPrefixes[] = {"", "S", "L", "SL"};
 
-constexpr uint32_t kDefaultWaitMs = 10000;
-
 // Hexadecimal, one or two digits, as the output lines print bytes.
 bool ParseHexByte(const std::string& text, uint8_t* value) {
   if (text.empty() || text.size() > 2) return false;
@@ -147,20 +145,14 @@ std::string FormatSent(uint8_t type, const std::vector<uint8_t>& data) {
   return "tx " + SerialPacketTypeName(type) + Hex(data);
 }
 
-SerialDisplayCommands::SerialDisplayCommands(SerialDisplay& display, Clock& clock, Output output)
-    : display_(display), output_(std::move(output)), pause_(clock) {}
-
-SerialDisplayCommands::Outcome SerialDisplayCommands::Fail(const std::string& message) {
-  output_("error " + message);
-  return Outcome::kError;
-}
-
 SerialDisplayCommands::Outcome SerialDisplayCommands::Execute(const std::string& line) {
   const std::vector<std::string> words = SplitCommandWords(line);
   if (words.empty() || words[0][0] == '#') return Outcome::kDone;
   const std::string& command = words[0];
   const size_t argc = words.size() - 1;
   uint32_t a = 0, b = 0, c = 0;
+  Outcome shared = Outcome::kDone;
+  if (RunShared(words, line, &shared)) return shared;
 
   if (command == "key" && argc == 1) {
     int code = FunctionKeyCode(words[1]);
@@ -246,32 +238,16 @@ SerialDisplayCommands::Outcome SerialDisplayCommands::Execute(const std::string&
     output_(DescribeAck(display_));
   } else if (command == "identify?" && argc == 0) {
     output_("identify" + Hex(display_.identifyReply()));
-  } else if (command == "echo") {
-    const size_t start = line.find("echo") + 4;
-    output_(start < line.size() ? line.substr(start + 1) : std::string());
-  } else if (command == "sleep" && argc == 1 && ParseCommandNumber(words[1], UINT32_MAX, &a)) {
-    pause_.Sleep(a);
-    return Outcome::kBusy;
   } else if (command == "wait" && argc >= 1 && argc <= 3) {
     uint8_t type = 0;
-    uint32_t count = 1, ms = kDefaultWaitMs;
-    if (!ParseSerialPacketType(words[1], &type) ||
-        (argc >= 2 && !ParseCommandNumber(words[2], UINT32_MAX, &count)) ||
-        (argc == 3 && !ParseCommandNumber(words[3], UINT32_MAX, &ms)))
+    if (!ParseSerialPacketType(words[1], &type) || !ParseWait(words, &a, &b))
       return Fail("usage: wait TYPE [COUNT [MS]]");
-    pause_.Wait(ms, SerialPacketTypeName(type),
-                [this, type, count] { return display_.CountPackets(type) >= count; });
-    return Busy() ? Outcome::kBusy : Outcome::kDone;
-  } else if (command == "quit" && argc == 0) {
-    return Outcome::kQuit;
+    return Wait(b, SerialPacketTypeName(type),
+                [this, type, count = a] { return display_.CountPackets(type) >= count; });
   } else {
     return Fail("cannot run: " + line);
   }
   return Outcome::kDone;
-}
-
-bool SerialDisplayCommands::Busy() {
-  return pause_.Busy(output_);
 }
 
 const char* SerialDisplayCommands::Help() {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/clock.h"
@@ -32,32 +33,18 @@ std::string FormatReceived(const SerialPacketRecord& record);
 // "tx TYPE hex..." for a packet the display sends.
 std::string FormatSent(uint8_t type, const std::vector<uint8_t>& data);
 
-class SerialDisplayCommands {
+class SerialDisplayCommands : public CommandLanguage {
  public:
-  using Output = std::function<void(const std::string& line)>;
-
-  enum class Outcome {
-    kDone,   // the command ran
-    kBusy,   // a sleep or wait started: call Busy() until it returns false
-    kQuit,   // the quit command
-    kError,  // a line starting "error" was printed
-  };
-
   // clock is the one the display runs on; sleep and wait measure their time with it.
-  SerialDisplayCommands(SerialDisplay& display, Clock& clock, Output output);
+  SerialDisplayCommands(SerialDisplay& display, Clock& clock, Output output)
+      : CommandLanguage(clock, std::move(output)), display_(display) {}
 
   Outcome Execute(const std::string& line);
-  // True while a sleep or a wait is in progress; prints the wait's result when it ends.
-  bool Busy();
 
   static const char* Help();
 
  private:
-  Outcome Fail(const std::string& message);
-
   SerialDisplay& display_;
-  Output output_;
-  CommandPause pause_;
 };
 
 }  // namespace zol::sim

@@ -11,7 +11,7 @@ class SimSerialPortFactory::Port : public SerialPort {
     if (open_) return kSimErrorAlreadyInitialized;
     if (name == nullptr) return kSimErrorFileNotFound;
     if (!factory_.portName_.empty() && factory_.portName_ != name) return kSimErrorFileNotFound;
-    if (factory_.portOpen_) return kSimErrorAccessDenied;
+    if (factory_.portOpen_) return error_code::kAccessDenied;
     if (factory_.openResult_ != 0) return factory_.openResult_;
     open_ = true;
     factory_.portOpen_ = true;

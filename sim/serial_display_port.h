@@ -6,14 +6,15 @@
 #include <memory>
 #include <string>
 
+#include "core/io_failure.h"
 #include "serial/serial_port.h"
 #include "sim/serial_display.h"
 
 namespace zol::sim {
 
-// Windows error codes the simulated port reports.
+// Windows error codes the simulated port reports besides access denied
+// (error_code::kAccessDenied).
 inline constexpr uint32_t kSimErrorFileNotFound = 2;
-inline constexpr uint32_t kSimErrorAccessDenied = 5;
 inline constexpr uint32_t kSimErrorInvalidHandle = 6;
 inline constexpr uint32_t kSimErrorNotReady = 21;
 inline constexpr uint32_t kSimErrorAlreadyInitialized = 1247;

@@ -25,7 +25,10 @@ std::ostream& operator<<(std::ostream& out, const KeyEvent& event);
 class RecordingHostLink : public HostLink {
  public:
   bool HostSet() override { return hostSet; }
-  void PostKeyEvent(const char* name, int32_t value) override { events.push_back({name, value}); }
+  void PostKeyEvent(const char* name, int32_t value) override {
+    events.push_back({name, value});
+    if (onKeyEvent) onKeyEvent();
+  }
   void DeviceData(const uint8_t* data, int32_t length) override {
     deviceData.emplace_back(data, data + length);
     if (onDeviceData) onDeviceData();
@@ -34,7 +37,9 @@ class RecordingHostLink : public HostLink {
   bool hostSet = true;
   std::vector<KeyEvent> events;
   std::vector<std::vector<uint8_t>> deviceData;
-  std::function<void()> onDeviceData;  // lets a test see what had happened by then
+  // Let a test see what had happened by the time of a call.
+  std::function<void()> onKeyEvent;
+  std::function<void()> onDeviceData;
 };
 
 // One injected keystroke: a virtual key (scan code 0), a scan code (virtual key 0), or a

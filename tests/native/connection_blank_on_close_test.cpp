@@ -101,8 +101,7 @@ TEST(BlankOnCloseLost, AKnownLossCostsNothing) {
   EXPECT_EQ(serial.core.connection().lastBlank().outcome, Outcome::kNoLink);
 
   test::ConnectionHarness hid;
-  hid.AddHid(sim::HidDisplay::Model40());
-  ASSERT_EQ(hid.core.Connect("COM3"), 1);
+  ASSERT_EQ(hid.ConnectHid40(), 1);
   sim::HidDisplayConfig silent = sim::HidDisplay::Model40();
   silent.ack = sim::AckPolicy::None;
   hid.hidDisplay.Configure(silent);

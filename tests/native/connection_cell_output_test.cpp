@@ -11,10 +11,7 @@ using Bytes = std::vector<uint8_t>;
 
 class CellOutputTest : public ::testing::Test {
  protected:
-  void ConnectHid40() {
-    h.AddHid(sim::HidDisplay::Model40());
-    ASSERT_EQ(h.core.Connect("COM3"), 1);
-  }
+  void ConnectHid40() { ASSERT_EQ(h.ConnectHid40(), 1); }
   void ConnectSerial40() {  // 40 text cells, 2 status cells
     ASSERT_EQ(h.core.Connect("COM3"), 1);
     ASSERT_EQ(h.core.linkKind(), LinkKind::Serial);

@@ -10,8 +10,7 @@ namespace {
 // not bring the display back.
 TEST(Close, AfterDisconnectTicksNeitherReopenTheDisplayNorServicePortSharing) {
   test::ConnectionHarness h;
-  h.AddHid(sim::HidDisplay::Model40());
-  ASSERT_EQ(h.core.Connect("COM3"), 1);
+  ASSERT_EQ(h.ConnectHid40(), 1);
   h.share.Create();
   h.Tick();
   h.core.Disconnect();
@@ -52,8 +51,7 @@ TEST(Close, SuspendDoesNotPark) {
 
 TEST(Shutdown, ClosesTheDeviceThePortAndTheSection) {
   test::ConnectionHarness hid;
-  hid.AddHid(sim::HidDisplay::Model40());
-  ASSERT_EQ(hid.core.Connect("COM3"), 1);
+  ASSERT_EQ(hid.ConnectHid40(), 1);
   hid.share.Create();
   hid.Tick();
   ASSERT_TRUE(hid.share.open);

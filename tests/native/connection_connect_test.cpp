@@ -99,8 +99,7 @@ TEST(Connect, OnTopOfAnOpenLinkStartsAfresh) {
   EXPECT_EQ(serial.SerialFrames(), 0u) << "the link before is closed without a blank";
 
   test::ConnectionHarness hid;
-  hid.AddHid(sim::HidDisplay::Model40());
-  ASSERT_EQ(hid.core.Connect("COM3"), 1);
+  ASSERT_EQ(hid.ConnectHid40(), 1);
   EXPECT_EQ(hid.core.Connect("COM3"), 1);
   EXPECT_EQ(hid.hidBus.openHandles(), 2);
 }

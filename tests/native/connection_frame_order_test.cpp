@@ -10,8 +10,7 @@ namespace {
 // frame sends the next at once, so the display ends up with the host's writes in order.
 TEST(HidFrameOrder, WaitingFramesGoOutInOrderEachAsSoonAsTheOneBeforeIsAcknowledged) {
   test::ConnectionHarness h;
-  h.AddHid(sim::HidDisplay::Model40());
-  ASSERT_EQ(h.core.Connect("COM3"), 1);
+  ASSERT_EQ(h.ConnectHid40(), 1);
   h.WriteText({0x01});    // in flight
   h.WriteText({0x02});    // waits
   h.WriteText({0x04});    // waits

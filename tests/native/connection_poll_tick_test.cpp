@@ -12,10 +12,7 @@ using Bytes = std::vector<uint8_t>;
 
 class HidPollTick : public ::testing::Test {
  protected:
-  void SetUp() override {
-    h.AddHid(sim::HidDisplay::Model40());
-    ASSERT_EQ(h.core.Connect("COM3"), 1);
-  }
+  void SetUp() override { ASSERT_EQ(h.ConnectHid40(), 1); }
   // Runs one poll tick at exactly `after` ms past the last frame, without running what it
   // queued.
   void PollAt(uint32_t after) {
@@ -100,8 +97,7 @@ TEST_F(HidPollTick, EveryFailureButAPassingShortageLosesTheDisplay) {
     for (bool onWrite : {false, true}) {
       SCOPED_TRACE(std::to_string(c.error) + (onWrite ? " on write" : " on read"));
       test::ConnectionHarness l;
-      l.AddHid(sim::HidDisplay::Model40());
-      ASSERT_EQ(l.core.Connect("COM3"), 1);
+      ASSERT_EQ(l.ConnectHid40(), 1);
       const int opensBefore = l.hidBus.stats(l.hidIndex).opens;
       (onWrite ? l.hidBus.at(l.hidIndex).writeError : l.hidBus.at(l.hidIndex).readError) = c.error;
       l.WriteText({0x01});

@@ -121,8 +121,7 @@ TEST_F(PortSharingTest, ALoanEndsWithTheSessionThatGrantedIt) {
 // the number it asks for, and the display stays open throughout, suspended or not.
 TEST(PortSharingHid, AUsbDisplayHasNoPortToLendAndKeepsItsLink) {
   test::ConnectionHarness h;
-  h.AddHid(sim::HidDisplay::Model40());
-  ASSERT_EQ(h.core.Connect("COM3"), 1);
+  ASSERT_EQ(h.ConnectHid40(), 1);
   h.share.Create();
   h.Tick();
   const int opens = h.hidBus.stats(h.hidIndex).opens;

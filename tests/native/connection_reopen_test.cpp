@@ -46,8 +46,7 @@ TEST(Reopen, AfterTheDriverSuspendedItselfTheSerialDisplayIsFoundAgain) {
 // inherit an acknowledgement wait from it, or its first ticks drop and reopen a working display.
 TEST(Reopen, AHidSessionAfterACloseDoesNotReconnectForNothing) {
   test::ConnectionHarness h;
-  h.AddHid(sim::HidDisplay::Model40());
-  ASSERT_EQ(h.core.Connect("COM3"), 1);
+  ASSERT_EQ(h.ConnectHid40(), 1);
   h.WriteText({0x01});
   sim::HidDisplayConfig silent = sim::HidDisplay::Model40();
   silent.ack = sim::AckPolicy::None;

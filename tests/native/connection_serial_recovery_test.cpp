@@ -106,7 +106,7 @@ TEST_F(SerialRecovery, AReturnedPortStillHeldByTheBorrowerIsTriedEveryTickFor5s)
   h.share.SetWord(kShareWordOffset, SHARE_REQUEST_RELEASE);
   h.Tick();
   ASSERT_FALSE(h.serialPorts.portOpen());
-  h.serialPorts.SetOpenResult(sim::kSimErrorAccessDenied);  // the borrower closes it late
+  h.serialPorts.SetOpenResult(error_code::kAccessDenied);  // the borrower closes it late
   h.share.SetWord(kShareWordOffset, SHARE_RETURN_BASE);
   h.Tick();
   EXPECT_EQ(h.shared.suspended.load(), SharedState::kSuspendedByDriver);

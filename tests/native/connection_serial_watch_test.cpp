@@ -5,18 +5,16 @@
 #include <vector>
 
 #include "connection/serial_watch.h"
-#include "input/input_translator.h"
-#include "sim/serial_display.h"
-#include "sim/serial_display_port.h"
-#include "sim/sim_clock.h"
-#include "testing/serial_test_doubles.h"
+#include "testing/link_stack.h"
 
 namespace zol {
 namespace {
 
-class SerialWatchTest : public ::testing::Test {
+class SerialWatchTest : public ::testing::Test,
+                        protected testing::SimSerialSide,
+                        protected testing::LinkStack<SerialLink> {
  protected:
-  static constexpr uint32_t kStart = 1000;
+  SerialWatchTest() : LinkStack(ports, clock) {}
 
   void SetUp() override { ASSERT_EQ(link.OpenSerialPort("COM3"), 1); }
   // Polls every 100 ms for ms, the port refused until refusedMs; when, counted from the
@@ -25,7 +23,7 @@ class SerialWatchTest : public ::testing::Test {
     std::vector<uint32_t> times;
     for (uint32_t t = 100; t <= ms; t += 100) {
       clock.Advance(100);
-      ports.SetOpenResult(t < refusedMs ? sim::kSimErrorAccessDenied : 0);
+      ports.SetOpenResult(t < refusedMs ? error_code::kAccessDenied : 0);
       const size_t before = display.CountPackets(PKT_IDENTIFY);
       watch.Poll();
       if (display.CountPackets(PKT_IDENTIFY) > before) times.push_back(t);
@@ -33,15 +31,6 @@ class SerialWatchTest : public ::testing::Test {
     return times;
   }
 
-  sim::SimClock clock{kStart};
-  sim::SerialDisplay display{clock};
-  sim::SimSerialPortFactory ports{display, "COM3"};
-  SharedState shared;
-  FrameAck ack;
-  serialtest::RecordingHost host;
-  serialtest::RecordingInjector injector;
-  InputTranslator input{host, injector, clock, shared};
-  SerialLink link{ports, clock, shared, ack, input};
   SerialWatch watch{clock, shared, ack, link, "COM3"};
 };
 

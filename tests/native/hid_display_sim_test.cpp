@@ -9,24 +9,23 @@ namespace {
 
 class HidDisplaySim : public HidLinkTest {
  protected:
-  void Open(const sim::HidDisplayConfig& config) {
-    display40.Configure(config);
-    bus.AddDisplay("display", hid::kProduct40, &display40);
-    ASSERT_EQ(link.FindHidDisplay(), kHid40);
-  }
   // What one poll tick would see: the kind byte of the report read, or -1 for none.
   int Poll() {
     uint8_t payload[8];
     return link.ReadHidReport(payload) == 9 ? payload[0] : -1;
   }
+  // Plugs in display40 acknowledging ms after a frame ends, and sends it a frame.
+  void SendWithAckDelay(uint32_t ms) {
+    sim::HidDisplayConfig config = sim::HidDisplay::Model40();
+    config.ackDelayMs = ms;
+    Plug40(config);
+    link.SendHidFrame40(cells);
+  }
   const uint8_t cells[42] = {};
 };
 
 TEST_F(HidDisplaySim, AcknowledgesAfterTheConfiguredDelay) {
-  sim::HidDisplayConfig config = sim::HidDisplay::Model40();
-  config.ackDelayMs = 250;
-  Open(config);
-  link.SendHidFrame40(cells);
+  SendWithAckDelay(250);
   clock.Advance(249);
   EXPECT_EQ(Poll(), -1);
   clock.Advance(1);
@@ -38,7 +37,7 @@ TEST_F(HidDisplaySim, DropsTheFirstAcknowledgementsWhenToldTo) {
   sim::HidDisplayConfig config = sim::HidDisplay::Model40();
   config.ack = sim::AckPolicy::DropFirst;
   config.dropFirst = 2;
-  Open(config);
+  Plug40(config);
   for (int frame = 0; frame < 3; ++frame) {
     ack.ackPending = 0;
     link.SendHidFrame40(cells);
@@ -50,10 +49,7 @@ TEST_F(HidDisplaySim, DropsTheFirstAcknowledgementsWhenToldTo) {
 }
 
 TEST_F(HidDisplaySim, KeysPressedBeforeADelayedAcknowledgementComeFirst) {
-  sim::HidDisplayConfig config = sim::HidDisplay::Model40();
-  config.ackDelayMs = 100;
-  Open(config);
-  link.SendHidFrame40(cells);
+  SendWithAckDelay(100);
   display40.PressFunctionKey(1);
   clock.Advance(100);
   display40.PressRoutingKey(2);
@@ -63,7 +59,7 @@ TEST_F(HidDisplaySim, KeysPressedBeforeADelayedAcknowledgementComeFirst) {
 }
 
 TEST_F(HidDisplaySim, CountsFramesWithABadTrailerAndReportsOutsideAFrame) {
-  Open(sim::HidDisplay::Model40());
+  Plug40(sim::HidDisplay::Model40());
   const uint8_t header[8] = {0xFF, 0xAA, 0x55, 1, 2, 3, 4, 5};
   const uint8_t middle[8] = {9, 9, 9, 9, 9, 9, 9, 9};
   link.WriteHidReport(middle);  // before any frame

@@ -28,9 +28,18 @@ class HidFrames : public HidLinkTest {
     bus.AddDisplay("display", product, product == hid::kProduct40 ? &display40 : &display80);
     ASSERT_NE(link.FindHidDisplay(), kHidNone);
   }
-  void Acknowledge() {
+  // A blank 80-cell frame goes out and one numbered from 1 (c0 = 1) waits in the ring behind it.
+  void SendBlankThenNumbered80() {
+    const Cells blank = Filled(0);
+    link.SendHidFrame80(blank.data());
+    const Cells numbered = Numbered(1);
+    link.SendHidFrame80(numbered.data());
+  }
+  // The display acknowledges the frame in flight; the next one waiting in the ring goes out.
+  void AcknowledgeAndSendNext(HidKind kind = kHid40) {
     const uint8_t report[8] = {0xFF};
     link.HandleHidInput(report);
+    link.SendNextQueuedFrame(kind);
   }
 };
 
@@ -124,15 +133,13 @@ TEST_F(HidFrames, NineQuickFramesFillSevenRowsAndTheLaterOnesReplaceTheNewest) {
   for (uint8_t expected : {2, 3, 4, 5, 6, 7, 10}) {
     link.SendNextQueuedFrame(kHid40);
     EXPECT_EQ(bus.writes().size(), written) << "a frame is still unacknowledged";
-    Acknowledge();
-    link.SendNextQueuedFrame(kHid40);
+    AcknowledgeAndSendNext();
     ASSERT_EQ(bus.writes().size(), written + 6);
     written += 6;
     EXPECT_EQ(display40.frames().back()[0], expected);
   }
   EXPECT_EQ(link.queueRead(), link.queueWrite());
-  Acknowledge();
-  link.SendNextQueuedFrame(kHid40);
+  AcknowledgeAndSendNext();
   EXPECT_EQ(bus.writes().size(), written);
   EXPECT_EQ(ack.ackPending, 0);
 }
@@ -143,8 +150,7 @@ TEST_F(HidFrames, TheRingIsFullAcrossTheWrapToo) {
   link.SendHidFrame40(blank.data());
   for (int i = 0; i < 5; ++i) link.SendHidFrame40(blank.data());
   for (int i = 0; i < 5; ++i) {
-    Acknowledge();
-    link.SendNextQueuedFrame(kHid40);
+    AcknowledgeAndSendNext();
   }
   ASSERT_EQ(link.queueRead(), 5);
   ASSERT_EQ(link.queueWrite(), 5);
@@ -169,8 +175,7 @@ TEST_F(HidFrames, AQueuedFrameIsACopyAndItsLastCellsComeFromTheRow) {
   Cells c = Numbered(1);  // cells 40 and 41 are 41 and 42
   link.SendHidFrame40(c.data());
   c.fill(0x77);  // later changes of the caller's cells do not reach the queued frame
-  Acknowledge();
-  link.SendNextQueuedFrame(kHid40);
+  AcknowledgeAndSendNext();
   ASSERT_EQ(bus.writes().size(), 12u);
   EXPECT_EQ(WrittenPayload(10), (Bytes{30, 31, 32, 33, 34, 35, 36, 37}));
   EXPECT_EQ(WrittenPayload(11), (Bytes{38, 39, 40, 0, 0, 0x55, 0xAA, 0xFF}));
@@ -178,27 +183,19 @@ TEST_F(HidFrames, AQueuedFrameIsACopyAndItsLastCellsComeFromTheRow) {
 
 TEST_F(HidFrames, An80CellFrameFromTheRingEndsWithTwoZeroCells) {
   Open(hid::kProduct80);
-  const Cells blank = Filled(0);
-  link.SendHidFrame80(blank.data());
-  const Cells wide = Numbered(1);  // cells 80, 81 are 81, 82
-  link.SendHidFrame80(wide.data());
-  Acknowledge();
-  link.SendNextQueuedFrame(kHid80);
+  SendBlankThenNumbered80();  // cells 80, 81 are 81, 82
+  AcknowledgeAndSendNext(kHid80);
   ASSERT_EQ(bus.writes().size(), 22u);
   EXPECT_EQ(WrittenPayload(21), (Bytes{78, 79, 80, 0, 0, 0x55, 0xAA, 0xFF}));
 }
 
 TEST_F(HidFrames, ARowThatOnceHeldAn80CellFrameLendsCells40And41ToA40CellFrame) {
   Open(hid::kProduct40);
-  const Cells blank = Filled(0);
-  link.SendHidFrame80(blank.data());
-  const Cells wide = Numbered(1);    // cells 40, 41 are 41, 42
-  link.SendHidFrame80(wide.data());  // row 0
-  link.DropQueue();                  // abandoned, as after a lost acknowledgement
+  SendBlankThenNumbered80();  // in row 0, cells 40, 41 are 41, 42
+  link.DropQueue();           // abandoned, as after a lost acknowledgement
   const Cells narrow = Filled(9);
   link.SendHidFrame40(narrow.data());  // row 0 again
-  Acknowledge();
-  link.SendNextQueuedFrame(kHid40);
+  AcknowledgeAndSendNext();
   EXPECT_EQ(WrittenPayload(bus.writes().size() - 1), (Bytes{9, 9, 9, 41, 42, 0x55, 0xAA, 0xFF}));
 }
 

@@ -12,9 +12,7 @@ constexpr uint32_t kReadWait = 50;
 class HidHandshake : public HidLinkTest {
  protected:
   void Connect(const sim::HidDisplayConfig& config) {
-    display40.Configure(config);
-    bus.AddDisplay("display", hid::kProduct40, &display40);
-    ASSERT_EQ(link.FindHidDisplay(), kHid40);
+    Plug40(config);
     start = clock.Now();
     slept = clock.sleptMs();
   }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "serial/com_port_number.h"
+#include "sim/serial_display.h"
 
 namespace zol {
 namespace {
@@ -13,17 +14,12 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
-std::vector<uint8_t> Packet(uint8_t type, std::vector<uint8_t> data) {
-  std::vector<uint8_t> out(data.size() + kSerialPacketOverhead);
-  out.resize(BuildSerialPacket(type, static_cast<uint8_t>(data.size()), data.data(), out.data(),
-                               out.size()));
-  return out;
-}
-
 TEST(SerialPacket, MatchesTheKnownPackets) {
-  EXPECT_THAT(Packet(PKT_ACK, {}), ElementsAre(0x01, 0x02, 0x7F, 0x00, 0x03, 0xD1, 0xAA));
-  EXPECT_THAT(Packet(PKT_IDENTIFY, {}), ElementsAre(0x01, 0x02, 0x24, 0x00, 0x03, 0x7C, 0xAA));
-  EXPECT_THAT(Packet(PKT_IDENTIFY_CONFIRM, {0}),
+  EXPECT_THAT(sim::SerialPacketBytes(PKT_ACK, {}),
+              ElementsAre(0x01, 0x02, 0x7F, 0x00, 0x03, 0xD1, 0xAA));
+  EXPECT_THAT(sim::SerialPacketBytes(PKT_IDENTIFY, {}),
+              ElementsAre(0x01, 0x02, 0x24, 0x00, 0x03, 0x7C, 0xAA));
+  EXPECT_THAT(sim::SerialPacketBytes(PKT_IDENTIFY_CONFIRM, {0}),
               ElementsAre(0x01, 0x02, 0x26, 0x01, 0x03, 0x00, 0x79, 0xAA));
 }
 
@@ -71,17 +67,17 @@ TEST(SerialReceiver, ZeroLengthGoesStraightToTheChecksum) {
 
 TEST(SerialReceiver, ReportsABadChecksumAndRecovers) {
   SerialReceiver receiver;
-  std::vector<uint8_t> bad = Packet(PKT_FUNCTION_KEY, {1});
+  std::vector<uint8_t> bad = sim::SerialPacketBytes(PKT_FUNCTION_KEY, {1});
   bad.back() ^= 0x01;
   std::vector<uint8_t> stream = bad;
-  const std::vector<uint8_t> good = Packet(PKT_FUNCTION_KEY, {2});
+  const std::vector<uint8_t> good = sim::SerialPacketBytes(PKT_FUNCTION_KEY, {2});
   stream.insert(stream.end(), good.begin(), good.end());
   EXPECT_EQ(Feed(receiver, stream), "BG");
   EXPECT_EQ(receiver.data()[0], 2);
 }
 
 TEST(SerialReceiver, FramingErrorsDropThePacketAndTheOffendingByte) {
-  const std::vector<uint8_t> good = Packet(PKT_FUNCTION_KEY, {7});
+  const std::vector<uint8_t> good = sim::SerialPacketBytes(PKT_FUNCTION_KEY, {7});
   // A second start byte is itself dropped, so the 02 after it is ignored in state 0.
   std::vector<uint8_t> doubledStart = {0x01};
   doubledStart.insert(doubledStart.end(), good.begin(), good.end());
@@ -105,7 +101,7 @@ TEST(SerialReceiver, TakesTheLongestPacketALengthByteAllows) {
   std::vector<uint8_t> data(255);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
   SerialReceiver receiver;
-  EXPECT_EQ(Feed(receiver, Packet(0x55, data)), "G");
+  EXPECT_EQ(Feed(receiver, sim::SerialPacketBytes(0x55, data)), "G");
   EXPECT_EQ(receiver.length(), 255);
   EXPECT_THAT(std::vector<uint8_t>(receiver.data(), receiver.data() + 255), ElementsAreArray(data));
 }

@@ -16,16 +16,10 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
-std::vector<uint8_t> Packet(uint8_t type, std::vector<uint8_t> data) {
-  std::vector<uint8_t> out(data.size() + kSerialPacketOverhead);
-  BuildSerialPacket(type, static_cast<uint8_t>(data.size()), data.data(), out.data(), out.size());
-  return out;
-}
-
 class SerialDisplayTest : public ::testing::Test {
  protected:
   void Deliver(uint8_t type, std::vector<uint8_t> data = {}) {
-    const std::vector<uint8_t> bytes = Packet(type, std::move(data));
+    const std::vector<uint8_t> bytes = SerialPacketBytes(type, std::move(data));
     display.Receive(bytes.data(), bytes.size());
   }
   std::vector<uint8_t> Output() {
@@ -49,8 +43,8 @@ class SerialDisplayTest : public ::testing::Test {
 TEST_F(SerialDisplayTest, RepliesToIdentifyWithItsGeometry) {
   display.SetGeometry(80, 4, 9, 8);
   Deliver(PKT_IDENTIFY);
-  std::vector<uint8_t> expected = Packet(PKT_ACK, {});
-  const std::vector<uint8_t> reply = Packet(PKT_IDENTIFY_REPLY, {80, 4, 0, 0, 9, 8});
+  std::vector<uint8_t> expected = SerialPacketBytes(PKT_ACK, {});
+  const std::vector<uint8_t> reply = SerialPacketBytes(PKT_IDENTIFY_REPLY, {80, 4, 0, 0, 9, 8});
   expected.insert(expected.end(), reply.begin(), reply.end());
   EXPECT_EQ(Output(), expected);
 }
@@ -96,7 +90,7 @@ TEST_F(SerialDisplayTest, AcknowledgesDisplayFramesByPolicy) {
 
 TEST_F(SerialDisplayTest, NeverAcknowledgesAcknowledgementsOrBadPackets) {
   Deliver(PKT_ACK);
-  std::vector<uint8_t> bad = Packet(PKT_FUNCTION_KEY, {1});
+  std::vector<uint8_t> bad = SerialPacketBytes(PKT_FUNCTION_KEY, {1});
   bad[5] = 2;
   display.Receive(bad.data(), bad.size());
   Deliver(18, {1});
@@ -108,13 +102,13 @@ TEST_F(SerialDisplayTest, NeverAcknowledgesAcknowledgementsOrBadPackets) {
 
 TEST_F(SerialDisplayTest, EncodesKeyPackets) {
   display.SendCharacter(0x1234);
-  EXPECT_EQ(Output(), Packet(PKT_CHARACTER, {0x34, 0x12}));
+  EXPECT_EQ(Output(), SerialPacketBytes(PKT_CHARACTER, {0x34, 0x12}));
   display.SendScanCode(0xE0);
-  EXPECT_EQ(Output(), Packet(PKT_SCAN_CODE, {0xE0, 0x00}));
+  EXPECT_EQ(Output(), SerialPacketBytes(PKT_SCAN_CODE, {0xE0, 0x00}));
   display.SendText("ab");
-  EXPECT_EQ(Output(), Packet(PKT_TEXT, {2, 'a', 'b', 0}));
+  EXPECT_EQ(Output(), SerialPacketBytes(PKT_TEXT, {2, 'a', 'b', 0}));
   display.SendBrailleKeys(2, 0xFF, 'q');
-  EXPECT_EQ(Output(), Packet(PKT_BRAILLE_KEYS, {2, 0xFF, 'q'}));
+  EXPECT_EQ(Output(), SerialPacketBytes(PKT_BRAILLE_KEYS, {2, 0xFF, 'q'}));
 }
 
 class SerialDisplayCommandsTest : public SerialDisplayTest {
@@ -136,20 +130,20 @@ TEST_F(SerialDisplayCommandsTest, NamesFunctionKeys) {
 TEST_F(SerialDisplayCommandsTest, SendsWhatTheCommandsSay) {
   using Outcome = SerialDisplayCommands::Outcome;
   EXPECT_EQ(Run("key SLUP"), Outcome::kDone);
-  EXPECT_EQ(Output(), Packet(PKT_FUNCTION_KEY, {60}));
+  EXPECT_EQ(Output(), SerialPacketBytes(PKT_FUNCTION_KEY, {60}));
   EXPECT_EQ(Run("key 63"), Outcome::kDone);
-  EXPECT_EQ(Output(), Packet(PKT_FUNCTION_KEY, {63}));
+  EXPECT_EQ(Output(), SerialPacketBytes(PKT_FUNCTION_KEY, {63}));
   EXPECT_EQ(Run("route 0x85"), Outcome::kDone);
-  EXPECT_EQ(Output(), Packet(PKT_ROUTING_KEY, {0x85}));
+  EXPECT_EQ(Output(), SerialPacketBytes(PKT_ROUTING_KEY, {0x85}));
   EXPECT_EQ(Run("braille 1 9 120"), Outcome::kDone);
-  EXPECT_EQ(Output(), Packet(PKT_BRAILLE_KEYS, {1, 9, 'x'}));
+  EXPECT_EQ(Output(), SerialPacketBytes(PKT_BRAILLE_KEYS, {1, 9, 'x'}));
   EXPECT_EQ(Run("text hello world"), Outcome::kDone);
-  EXPECT_EQ(Output(),
-            Packet(PKT_TEXT, {11, 'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r', 'l', 'd', 0}));
+  EXPECT_EQ(Output(), SerialPacketBytes(PKT_TEXT, {11, 'h', 'e', 'l', 'l', 'o', ' ', 'w', 'o', 'r',
+                                                   'l', 'd', 0}));
   EXPECT_EQ(Run("packet TYPE18 0a ff"), Outcome::kDone);
-  EXPECT_EQ(Output(), Packet(18, {0x0A, 0xFF}));
+  EXPECT_EQ(Output(), SerialPacketBytes(18, {0x0A, 0xFF}));
   EXPECT_EQ(Run("packet identify_reply 28 02"), Outcome::kDone);
-  EXPECT_EQ(Output(), Packet(PKT_IDENTIFY_REPLY, {40, 2}));
+  EXPECT_EQ(Output(), SerialPacketBytes(PKT_IDENTIFY_REPLY, {40, 2}));
   EXPECT_EQ(Run("raw 01 02 7F"), Outcome::kDone);
   EXPECT_THAT(Output(), ElementsAre(1, 2, 0x7F));
   EXPECT_THAT(lines, IsEmpty());

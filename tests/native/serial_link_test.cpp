@@ -10,28 +10,26 @@
 #include "sim/serial_display.h"
 #include "sim/serial_display_port.h"
 #include "sim/sim_clock.h"
-#include "testing/serial_test_doubles.h"
+#include "testing/link_stack.h"
 
 namespace zol {
 namespace {
 
-using serialtest::KeystrokeRecord;
+using testing::Down;
 using ::testing::ElementsAre;
+using testing::Scan;
 using ::testing::SizeIs;
-
-std::vector<uint8_t> Packet(uint8_t type, std::vector<uint8_t> data) {
-  std::vector<uint8_t> out(data.size() + kSerialPacketOverhead);
-  BuildSerialPacket(type, static_cast<uint8_t>(data.size()), data.data(), out.data(), out.size());
-  return out;
-}
+using testing::Up;
 
 std::vector<uint8_t> Frame(uint8_t fill) {
   return std::vector<uint8_t>(42, fill);
 }
 
-class SerialLinkTest : public ::testing::Test {
+class SerialLinkTest : public ::testing::Test,
+                       protected testing::SimSerialSide,
+                       protected testing::LinkStack<SerialLink> {
  protected:
-  SerialLinkTest() { display.SetGeometry(80, 4); }
+  SerialLinkTest() : LinkStack(ports, clock) { display.SetGeometry(80, 4); }
 
   void Open() {
     ASSERT_EQ(link.OpenSerialPort("COM3"), 1);
@@ -47,21 +45,17 @@ class SerialLinkTest : public ::testing::Test {
     for (const auto& p : display.packets()) types.push_back(p.type);
     return types;
   }
+  // The handshake on a link of its own with the display of side: its result, or -1 when the
+  // port does not open.
+  int HandshakeWith(testing::SimSerialSide& side) {
+    SerialLink own(side.ports, side.clock, shared, ack, input);
+    return own.OpenSerialPort("COM3") == 1 ? own.SerialHandshake("COM3") : -1;
+  }
   std::vector<std::string> EventNames() const {
     std::vector<std::string> names;
     for (const auto& e : host.events) names.push_back(e.name);
     return names;
   }
-
-  sim::SimClock clock{1000};
-  sim::SerialDisplay display{clock};
-  sim::SimSerialPortFactory ports{display, "COM3"};
-  SharedState shared;
-  FrameAck ack;
-  serialtest::RecordingHost host{&display};
-  serialtest::RecordingInjector injector;
-  InputTranslator input{host, injector, clock, shared};
-  SerialLink link{ports, clock, shared, ack, input};
 };
 
 // Opening the port.
@@ -115,13 +109,10 @@ TEST_F(SerialLinkTest, ASilentDisplaysWindowLasts2000MsWithARequestEvery500MsOnA
   // Sleeps that last a whole 16 ms timer period must not stretch the window.
   for (uint32_t granularity : {1u, 16u}) {
     SCOPED_TRACE(granularity);
-    sim::SimClock c(7, granularity);
-    sim::SerialDisplay d(c);
+    testing::SimSerialSide own(sim::SimClock(7, granularity));
+    auto& [c, d, f] = own;
     d.SetAnswerIdentify(false);
-    sim::SimSerialPortFactory f(d);
-    SerialLink l(f, c, shared, ack, input);
-    ASSERT_EQ(l.OpenSerialPort("COM3"), 1);
-    EXPECT_EQ(l.SerialHandshake("COM3"), 0);
+    EXPECT_EQ(HandshakeWith(own), 0);
     EXPECT_GE(c.Now() - 7, 2000u);
     EXPECT_LE(c.Now() - 7, 2000u + granularity);
     const auto& p = d.packets();
@@ -146,14 +137,10 @@ TEST_F(SerialLinkTest, LateReplyEndsTheHandshakeWithAckThenConfirm) {
   // Replies at any time within the 2000 ms window, after the first request or a repeat.
   for (uint32_t delay : {1u, 900u, 1400u, 1990u}) {
     SCOPED_TRACE(delay);
-    sim::SimClock c(5);
-    sim::SerialDisplay d(c);
-    d.SetIdentifyReplyDelay(delay);
-    sim::SimSerialPortFactory f(d);
-    SerialLink l(f, c, shared, ack, input);
-    ASSERT_EQ(l.OpenSerialPort("COM3"), 1);
-    EXPECT_EQ(l.SerialHandshake("COM3"), 1);
-    const auto& p = d.packets();
+    testing::SimSerialSide own(sim::SimClock(5));
+    own.display.SetIdentifyReplyDelay(delay);
+    EXPECT_EQ(HandshakeWith(own), 1);
+    const auto& p = own.display.packets();
     ASSERT_GE(p.size(), 3u);
     EXPECT_EQ(p[p.size() - 2].type, PKT_ACK);
     EXPECT_EQ(p.back().type, PKT_IDENTIFY_CONFIRM);
@@ -313,6 +300,8 @@ TEST_F(SerialLinkTest, EveryKeyPacketIsAcknowledgedOnceBeforeItsHandlerRuns) {
   shared.textCellCount = 80;
   shared.statusCellCount = 4;
   Open();
+  std::vector<size_t> bytesAtEvents;  // what the display had received by each key event
+  host.onKeyEvent = [&] { bytesAtEvents.push_back(display.wire().size()); };
   display.SendFunctionKey(1);
   display.SendRoutingKey(5);
   display.SendText("abc");
@@ -324,8 +313,7 @@ TEST_F(SerialLinkTest, EveryKeyPacketIsAcknowledgedOnceBeforeItsHandlerRuns) {
   EXPECT_EQ(host.events[1].value, 5);
   EXPECT_EQ(host.events[2].name, "qwerty:abc");
   EXPECT_EQ(host.events[3].name, "KBD14");
-  for (size_t i = 0; i < host.events.size(); ++i)
-    EXPECT_EQ(host.events[i].bytesWritten, 7 * (i + 1)) << "acknowledgement first";
+  EXPECT_THAT(bytesAtEvents, ElementsAre(7u, 14u, 21u, 28u)) << "acknowledgement first";
   EXPECT_EQ(display.CountPackets(PKT_ACK), 4u);
   EXPECT_THAT(display.packets(), SizeIs(4));
 }
@@ -335,10 +323,8 @@ TEST_F(SerialLinkTest, SixteenBitCodesArriveLowByteFirst) {
   display.SendCharacter(0x0041);
   display.SendScanCode(0x001C);
   link.ReadAndDispatch(80);
-  EXPECT_THAT(injector.keys,
-              ElementsAre(KeystrokeRecord{0x10, 0, false}, KeystrokeRecord{0x41, 0, false},
-                          KeystrokeRecord{0x41, 2, false}, KeystrokeRecord{0x10, 2, false},
-                          KeystrokeRecord{0x1E, 8, true}));
+  EXPECT_THAT(injector.keystrokes,
+              ElementsAre(Down(0x10), Down(0x41), Up(0x41), Up(0x10), Scan(0x1E, 8)));
 }
 
 TEST_F(SerialLinkTest, UnknownTypesAreAcknowledgedAndOtherwiseIgnored) {
@@ -348,12 +334,12 @@ TEST_F(SerialLinkTest, UnknownTypesAreAcknowledgedAndOtherwiseIgnored) {
   link.ReadAndDispatch(80);
   EXPECT_EQ(display.CountPackets(PKT_ACK), 2u);
   EXPECT_THAT(host.events, SizeIs(0));
-  EXPECT_THAT(injector.keys, SizeIs(0));
+  EXPECT_THAT(injector.keystrokes, SizeIs(0));
 }
 
 TEST_F(SerialLinkTest, BadChecksumIsNeitherAcknowledgedNorDispatched) {
   Open();
-  std::vector<uint8_t> bad = Packet(PKT_FUNCTION_KEY, {3});
+  std::vector<uint8_t> bad = sim::SerialPacketBytes(PKT_FUNCTION_KEY, {3});
   bad[6] ^= 0x80;
   display.SendRaw(bad);
   link.ReadAndDispatch(80);
@@ -369,7 +355,7 @@ TEST_F(SerialLinkTest, BadChecksumIsNeitherAcknowledgedNorDispatched) {
 TEST_F(SerialLinkTest, DoubledStartByteIsNotAPacketStart) {
   Open();
   std::vector<uint8_t> stream = {0x01};
-  const std::vector<uint8_t> key = Packet(PKT_FUNCTION_KEY, {5});
+  const std::vector<uint8_t> key = sim::SerialPacketBytes(PKT_FUNCTION_KEY, {5});
   stream.insert(stream.end(), key.begin(), key.end());
   display.SendRaw(stream);
   display.SendFunctionKey(6);

@@ -1,29 +1,18 @@
 #include "hid_commands.h"
 
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "sim/serial_display_commands.h"
 
 namespace zol::vdisplay {
 
-namespace {
-
-constexpr uint32_t kDefaultWaitMs = 10000;
-
-}  // namespace
-
 HidDisplayCommands::HidDisplayCommands(sim::HidDisplay& display, Clock& clock, Output output,
                                        std::function<size_t()> frameCount)
-    : display_(display),
-      output_(std::move(output)),
-      frameCount_(std::move(frameCount)),
-      pause_(clock) {}
-
-HidDisplayCommands::Outcome HidDisplayCommands::Fail(const std::string& message) {
-  output_("error " + message);
-  return Outcome::kError;
-}
+    : CommandLanguage(clock, std::move(output)),
+      display_(display),
+      frameCount_(std::move(frameCount)) {}
 
 HidDisplayCommands::Outcome HidDisplayCommands::Execute(const std::string& line) {
   const std::vector<std::string> words = sim::SplitCommandWords(line);
@@ -31,6 +20,8 @@ HidDisplayCommands::Outcome HidDisplayCommands::Execute(const std::string& line)
   const std::string& command = words[0];
   const size_t argc = words.size() - 1;
   uint32_t a = 0, b = 0;
+  Outcome shared = Outcome::kDone;
+  if (RunShared(words, line, &shared)) return shared;
 
   if (command == "key" && argc == 1) {
     int code = sim::FunctionKeyCode(words[1]);
@@ -60,30 +51,13 @@ HidDisplayCommands::Outcome HidDisplayCommands::Execute(const std::string& line)
     }
     display_.Configure(config);
   } else if (command == "wait" && argc >= 1 && argc <= 3) {
-    a = 1;
-    b = kDefaultWaitMs;
-    if (words[1] != "CELLS" || (argc >= 2 && !sim::ParseCommandNumber(words[2], UINT32_MAX, &a)) ||
-        (argc == 3 && !sim::ParseCommandNumber(words[3], UINT32_MAX, &b)))
+    if (words[1] != "CELLS" || !ParseWait(words, &a, &b))
       return Fail("usage: wait CELLS [COUNT [MS]] (the HID link knows only display frames)");
-    const size_t frames = a;
-    pause_.Wait(b, "CELLS", [this, frames] { return frameCount_() >= frames; });
-    return Busy() ? Outcome::kBusy : Outcome::kDone;
-  } else if (command == "sleep" && argc == 1 && sim::ParseCommandNumber(words[1], UINT32_MAX, &a)) {
-    pause_.Sleep(a);
-    return Outcome::kBusy;
-  } else if (command == "echo") {
-    const size_t start = line.find("echo") + 4;
-    output_(start < line.size() ? line.substr(start + 1) : std::string());
-  } else if (command == "quit" && argc == 0) {
-    return Outcome::kQuit;
+    return Wait(b, "CELLS", [this, frames = size_t{a}] { return frameCount_() >= frames; });
   } else {
     return Fail("not on the HID link: " + line);
   }
   return Outcome::kDone;
-}
-
-bool HidDisplayCommands::Busy() {
-  return pause_.Busy(output_);
 }
 
 }  // namespace zol::vdisplay

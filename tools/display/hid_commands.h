@@ -13,11 +13,8 @@
 
 namespace zol::vdisplay {
 
-class HidDisplayCommands {
+class HidDisplayCommands : public sim::CommandLanguage {
  public:
-  using Output = std::function<void(const std::string& line)>;
-  enum class Outcome { kDone, kBusy, kQuit, kError };
-
   // frameCount tells how many display frames arrived in all (the display's own records may be
   // cleared on the way, so that a long session does not keep every frame).
   HidDisplayCommands(sim::HidDisplay& display, Clock& clock, Output output,
@@ -27,16 +24,10 @@ class HidDisplayCommands {
   // sleep MS, echo TEXT, quit. Anything else prints "error ..." (typed text, chords and the
   // other packets exist only on the serial link).
   Outcome Execute(const std::string& line);
-  // True while a sleep or a wait is in progress; prints the wait's result when it ends.
-  bool Busy();
 
  private:
-  Outcome Fail(const std::string& message);
-
   sim::HidDisplay& display_;
-  Output output_;
   std::function<size_t()> frameCount_;
-  sim::CommandPause pause_;
 };
 
 }  // namespace zol::vdisplay

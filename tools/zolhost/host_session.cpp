@@ -7,6 +7,7 @@
 #include "common/braille_text.h"
 #include "output.h"
 #include "testing/message_pump.h"
+#include "testing/message_window.h"
 
 namespace zol::host {
 namespace {
@@ -409,13 +410,7 @@ LRESULT CALLBACK HostSession::WindowProc(HWND window, UINT message, WPARAM wPara
 // A message-only window of the host thread: any message loop on this thread, the driver's
 // own waits inside Open and Close included, delivers what the worker thread posts to it.
 bool HostSession::CreateMessageWindow() {
-  WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = WindowProc;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = kWindowClass;
-  RegisterClassA(&windowClass);
-  window_ = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                            windowClass.hInstance, nullptr);
+  window_ = testing::CreateMessageWindow(kWindowClass, WindowProc);
   if (window_ == nullptr) return false;
   SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
   return true;

@@ -22,6 +22,12 @@ class ConnectionHarness : public ConnectionRecorders, public testing::DeviceHarn
 
   ConnectionHarness() : DeviceHarness(host, keys, sim::SimClock{kStart}) {}
 
+  // Plugs in a 40-cell HID display and connects: Connect's result.
+  int ConnectHid40() {
+    AddHid(sim::HidDisplay::Model40());
+    return core.Connect("COM3");
+  }
+
   // Host dot patterns given as host bytes.
   void WriteText(std::vector<uint8_t> dots) {
     core.WriteText(dots.data(), static_cast<int32_t>(dots.size()));

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <thread>
 
+#include "testing/message_window.h"
+
 bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   const DWORD start = GetTickCount();
   while (!done()) {
@@ -32,13 +34,7 @@ LRESULT CALLBACK ProbeWindowProc(HWND window, UINT message, WPARAM wParam, LPARA
 }  // namespace
 
 bool SentMessageHandledDuring(const std::function<void()>& call) {
-  WNDCLASSA windowClass = {};
-  windowClass.lpfnWndProc = &ProbeWindowProc;
-  windowClass.hInstance = GetModuleHandleA(nullptr);
-  windowClass.lpszClassName = "DriverTestProbe";
-  RegisterClassA(&windowClass);
-  HWND probe = CreateWindowExA(0, "DriverTestProbe", nullptr, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                               GetModuleHandleA(nullptr), nullptr);
+  HWND probe = zol::testing::CreateMessageWindow("DriverTestProbe", &ProbeWindowProc);
   sentMessageHandled.store(false);
   std::atomic<bool> sent{false};
   std::thread sender([&] {

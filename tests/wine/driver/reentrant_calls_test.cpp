@@ -13,6 +13,9 @@ namespace {
 
 enum class Call { kWrite, kClear, kSuspendAndResume, kClose };
 const char* const kCallNames[] = {"write", "clear", "suspend and resume", "Close"};
+// What each call leaves in the device side's log.
+const char* const kCallEffects[] = {"WriteText(2:1122)", ";Clear", "Suspend(1);Suspend(0)",
+                                    "Disconnect;Shutdown"};
 
 // What the host does from inside its first callback after Arm().
 struct Reentry {
@@ -68,21 +71,13 @@ class ReentrantCalls : public DriverTest, public ::testing::WithParamInterface<C
   bool LogHas(const std::string& text) { return Log().find(text) != std::string::npos; }
   // What the call left behind, whichever callback it came from.
   void ExpectItsEffect(Call call) {
-    switch (call) {
-      case Call::kWrite:
-        EXPECT_TRUE(WaitUntil([&] { return LogHas("WriteText(2:1122)"); }));
-        break;
-      case Call::kClear:
-        EXPECT_TRUE(WaitUntil([&] { return LogHas(";Clear"); }));
-        break;
-      case Call::kSuspendAndResume:
-        EXPECT_TRUE(WaitUntil([&] { return LogHas("Suspend(1);Suspend(0)"); }));
-        break;
-      case Call::kClose:
-        // Inside OnDeviceData the window's thread finishes the Close when it pumps.
-        EXPECT_TRUE(PumpUntil([&] { return LogHas("Disconnect;Shutdown"); }));
-        return;
+    const char* const effect = kCallEffects[static_cast<int>(call)];
+    if (call == Call::kClose) {
+      // Inside OnDeviceData the window's thread finishes the Close when it pumps.
+      EXPECT_TRUE(PumpUntil([&] { return LogHas(effect); }));
+      return;
     }
+    EXPECT_TRUE(WaitUntil([&] { return LogHas(effect); })) << effect;
     // Keys go on reaching this thread.
     const int keys = KeyCount();
     control->AtNextTick(ScriptedAction::kPostKey, "F2", 0);

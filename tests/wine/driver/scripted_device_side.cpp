@@ -12,6 +12,7 @@
 #include "driver/braille_sample_driver.h"
 #include "driver/device_side.h"
 #include "scripted_control.h"
+#include "testing/message_window.h"
 
 namespace {
 
@@ -231,14 +232,8 @@ class ScriptedDevice final : public zol::DeviceService, public ScriptedControl {
         Sleep(static_cast<DWORD>(action.value));
         break;
       case ScriptedAction::kCreateWindow: {
-        WNDCLASSA windowClass = {};
-        windowClass.lpfnWndProc = &WorkerWindowProc;
-        windowClass.hInstance = GetModuleHandleA(nullptr);
-        windowClass.lpszClassName = "ScriptedWorkerWindow";
-        RegisterClassA(&windowClass);
-        workerWindow_.store(CreateWindowExA(0, "ScriptedWorkerWindow", nullptr, 0, 0, 0, 0, 0,
-                                            HWND_MESSAGE, nullptr, GetModuleHandleA(nullptr),
-                                            nullptr));
+        workerWindow_.store(
+            zol::testing::CreateMessageWindow("ScriptedWorkerWindow", &WorkerWindowProc));
         break;
       }
     }

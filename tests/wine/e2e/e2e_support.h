@@ -21,7 +21,9 @@ namespace zol::e2e {
 
 // What a wait of the end-to-end tests allows unless it says otherwise.
 constexpr double kWaitMs = 20000;
+using testing::DeviceCells;
 using testing::HexBytesAfter;
+using testing::HostCells;
 using testing::MapDotsToHost;
 using testing::Pump;
 using testing::PumpUntil;

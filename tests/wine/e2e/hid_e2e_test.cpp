@@ -45,19 +45,6 @@ void Announce(const std::string& path, uint16_t product) {
   SetEnvironmentVariableA("ZOL_HIDSIM_DEVICES", entry);
 }
 
-Bytes HostCells(size_t count, uint8_t first) {
-  Bytes cells(count);
-  for (size_t i = 0; i < count; ++i) cells[i] = MapDotsToHost(static_cast<uint8_t>(first + i));
-  return cells;
-}
-// The frame a display of frameCells shows after text went to cells 0.. of an otherwise
-// blank buffer.
-Bytes Frame(const Bytes& text, size_t frameCells) {
-  Bytes frame(frameCells, 0);
-  for (size_t i = 0; i < text.size() && i < frameCells; ++i) frame[i] = MapDotsToDevice(text[i]);
-  return frame;
-}
-
 class HidE2E : public ::testing::Test {
  protected:
   void Serve(const sim::HidDisplayConfig& config, uint16_t product) {
@@ -124,6 +111,13 @@ class HidE2E : public ::testing::Test {
   }
 
   bool Open() { return CDriverOpen(dll->driver, "COM250", dll->host, "", "") == 1; }
+  // The display served as config and product, and the driver open with its text cells.
+  void OpenModel(const sim::HidDisplayConfig& config, uint16_t product, int32_t textCells) {
+    Serve(config, product);
+    ASSERT_TRUE(Open());
+    EXPECT_EQ(CDriverGetTextCellCount(dll->driver), textCells);
+    EXPECT_EQ(CDriverGetStatusCellCount(dll->driver), 0);
+  }
   bool Shows(const Bytes& frame, DWORD limitMs = 10000) {
     return PumpUntil(
         [&] {
@@ -144,13 +138,10 @@ class HidE2E : public ::testing::Test {
 };
 
 TEST_F(HidE2E, FortyCellDisplayShowsWritesSendsKeysAndSurvivesAReplug) {
-  Serve(sim::HidDisplay::Model40(), hid::kProduct40);
-  ASSERT_TRUE(Open());
-  EXPECT_EQ(CDriverGetTextCellCount(dll->driver), 40);
-  EXPECT_EQ(CDriverGetStatusCellCount(dll->driver), 0);
+  ASSERT_NO_FATAL_FAILURE(OpenModel(sim::HidDisplay::Model40(), hid::kProduct40, 40));
   const Bytes text = HostCells(40, 1);
   ASSERT_NE(CDriverWriteTextCells(dll->driver, text.data(), 40), 0);
-  EXPECT_TRUE(Shows(Frame(text, 42)));
+  EXPECT_TRUE(Shows(DeviceCells(text, 42)));
 
   display->PressRoutingKey(5);
   display->PressFunctionKey(1);
@@ -168,27 +159,24 @@ TEST_F(HidE2E, FortyCellDisplayShowsWritesSendsKeysAndSurvivesAReplug) {
   const int handshakes = display->handshakeRequests();
   const Bytes last = HostCells(40, 0x50);
   CDriverWriteTextCells(dll->driver, last.data(), 40);
-  ASSERT_TRUE(Shows(Frame(last, 42)));
+  ASSERT_TRUE(Shows(DeviceCells(last, 42)));
   Unplug();
   display->Configure(sim::HidDisplay::Model40());
   display->ClearRecords();
   Pump(2500);
   ASSERT_TRUE(Plug());
-  EXPECT_TRUE(Shows(Frame(last, 42), 20000)) << "the last write is shown again";
+  EXPECT_TRUE(Shows(DeviceCells(last, 42), 20000)) << "the last write is shown again";
   EXPECT_EQ(display->handshakeRequests(), 0) << handshakes << " before the unplug";
   Pump(1500);
   ASSERT_FALSE(display->frames().empty());
-  EXPECT_EQ(display->frames().back(), Frame(last, 42)) << "and stays";
+  EXPECT_EQ(display->frames().back(), DeviceCells(last, 42)) << "and stays";
 }
 
 TEST_F(HidE2E, EightyCellDisplay) {
-  Serve(sim::HidDisplay::Model80(), hid::kProduct80);
-  ASSERT_TRUE(Open());
-  EXPECT_EQ(CDriverGetTextCellCount(dll->driver), 80);
-  EXPECT_EQ(CDriverGetStatusCellCount(dll->driver), 0);
+  ASSERT_NO_FATAL_FAILURE(OpenModel(sim::HidDisplay::Model80(), hid::kProduct80, 80));
   const Bytes text = HostCells(80, 0x20);
   CDriverWriteTextCells(dll->driver, text.data(), 80);
-  EXPECT_TRUE(Shows(Frame(text, 82)));
+  EXPECT_TRUE(Shows(DeviceCells(text, 82)));
   display->PressFunctionKey(12);
   EXPECT_TRUE(PumpUntil([&] { return FindKey(dll->host, "UP") >= 0; }, kWaitMs));
 }
@@ -206,7 +194,7 @@ TEST_F(HidE2E, FloodOfInputAndReportsOfOddLengths) {
   display->PressFunctionKey(3);
   EXPECT_TRUE(PumpUntil([&] { return FindKey(dll->host, "F3") >= 0; }, 60000))
       << "the key behind the flood arrives";
-  EXPECT_TRUE(Shows(Frame(text, 42), 20000));
+  EXPECT_TRUE(Shows(DeviceCells(text, 42), 20000));
 }
 
 TEST_F(HidE2E, UnpluggedDuringTheHandshake) {
@@ -235,7 +223,7 @@ TEST_F(HidE2E, UnpluggedDuringTheHandshake) {
   ASSERT_TRUE(Open());
   const Bytes text = HostCells(40, 0x33);
   CDriverWriteTextCells(dll->driver, text.data(), 40);
-  EXPECT_TRUE(Shows(Frame(text, 42)));
+  EXPECT_TRUE(Shows(DeviceCells(text, 42)));
 }
 
 }  // namespace
@@ -253,7 +241,7 @@ TEST_F(HidE2E, UnpluggedBetweenTicksAndInTheMiddleOfAFrame) {
   ASSERT_TRUE(Plug());
   const Bytes idle = HostCells(40, 0x21);
   CDriverWriteTextCells(dll->driver, idle.data(), 40);
-  EXPECT_TRUE(Shows(Frame(idle, 42), 20000));
+  EXPECT_TRUE(Shows(DeviceCells(idle, 42), 20000));
 
   // Gone after the first report of a frame (a frame takes several reports).
   struct Race {
@@ -279,7 +267,7 @@ TEST_F(HidE2E, UnpluggedBetweenTicksAndInTheMiddleOfAFrame) {
   Pump(1500);
   display->ClearRecords();
   ASSERT_TRUE(Plug());
-  EXPECT_TRUE(Shows(Frame(cut, 42), 20000)) << "the whole frame arrives after the replug";
+  EXPECT_TRUE(Shows(DeviceCells(cut, 42), 20000)) << "the whole frame arrives after the replug";
   EXPECT_EQ(display->malformedFrames(), 0);
 }
 
@@ -314,7 +302,8 @@ TEST_F(HidE2E, KeysAndFramesFlowWhileTheHostWritesBackToBack) {
   }
   stop.store(true);
   writer.join();
-  EXPECT_TRUE(Shows(Frame(HostCells(40, static_cast<uint8_t>(lastAccepted.load())), 42), 1000))
+  EXPECT_TRUE(
+      Shows(DeviceCells(HostCells(40, static_cast<uint8_t>(lastAccepted.load())), 42), 1000))
       << "the last write is shown";
 }
 
@@ -333,7 +322,7 @@ TEST_F(HidE2E, LettingGoLeavesTheDisplayBlank) {
   auto openAndShow = [&] {
     if (!Open()) return false;
     CDriverWriteTextCells(dll->driver, text.data(), 40);
-    const bool shown = Shows(Frame(text, 42));
+    const bool shown = Shows(DeviceCells(text, 42));
     Pump(200);  // the acknowledgement is taken
     return shown;
   };
@@ -359,7 +348,7 @@ TEST_F(HidE2E, LettingGoLeavesTheDisplayBlank) {
   EXPECT_NE(trace.TakeNew().find("display blanked before closing, acknowledged"),
             std::string::npos);
   EXPECT_EQ(CDriverSetSuspended(dll->driver, 0), 1);
-  EXPECT_TRUE(Shows(Frame(text, 42))) << "resumed, shown again";
+  EXPECT_TRUE(Shows(DeviceCells(text, 42))) << "resumed, shown again";
   Pump(200);
   closeTimed("display answering, after a resume");
   EXPECT_EQ(display->lastFrame(), blank);
@@ -404,7 +393,7 @@ TEST_F(HidE2E, ARequestForThePortLeavesAUsbDisplayAlone) {
   EXPECT_TRUE(PumpUntil([&] { return FindKey(dll->host, "F3") >= 0; }, 5000));
   const Bytes text = HostCells(40, 0x33);
   CDriverWriteTextCells(dll->driver, text.data(), 40);
-  EXPECT_TRUE(Shows(Frame(text, 42)));
+  EXPECT_TRUE(Shows(DeviceCells(text, 42)));
   EXPECT_EQ(server->connectionsAccepted(), opens) << "the display was never closed and reopened";
   UnmapViewOfFile(const_cast<int32_t*>(word));
   CloseHandle(section);
@@ -420,7 +409,7 @@ TEST_F(HidE2E, RepeatedOpenWriteCloseLeavesNothingBehind) {
     ASSERT_TRUE(Open());
     const Bytes text = HostCells(40, static_cast<uint8_t>(i));
     CDriverWriteTextCells(dll->driver, text.data(), 40);
-    EXPECT_TRUE(Shows(Frame(text, 42)));
+    EXPECT_TRUE(Shows(DeviceCells(text, 42)));
     CDriverClose(dll->driver);
     if (!OnWineStack()) {
       ASSERT_TRUE(PumpUntil([&] { return server->connectionsOpen() == 0; }, 5000));

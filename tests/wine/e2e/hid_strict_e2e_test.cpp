@@ -24,19 +24,6 @@ using Bytes = std::vector<uint8_t>;
 constexpr char kUsbIds[] = "vid_04d8&pid_abd7";
 constexpr char kBluetoothIds[] = "{00001124-0000-1000-8000-00805f9b34fb}_vid&000204d8_pid&abd7";
 
-Bytes HostCells(uint8_t first) {
-  Bytes cells(40);
-  for (size_t i = 0; i < cells.size(); ++i)
-    cells[i] = MapDotsToHost(static_cast<uint8_t>(first + i));
-  return cells;
-}
-// The 42-cell frame the 40-cell display shows for host cells.
-Bytes Frame(const Bytes& cells) {
-  Bytes frame(42, 0);
-  for (size_t i = 0; i < cells.size(); ++i) frame[i] = MapDotsToDevice(cells[i]);
-  return frame;
-}
-
 class HidStrict : public ::testing::Test {
  protected:
   // The display behind Wine's own interfaces and thirty foreign ones, and the driver loaded.
@@ -54,6 +41,13 @@ class HidStrict : public ::testing::Test {
   }
 
   bool Open() { return CDriverOpen(dll->driver, "COM250", dll->host, "", "") == 1; }
+  // The display on USB, the driver open and cells written and shown.
+  void OpenShowing(const Bytes& cells) {
+    Serve(kUsbIds);
+    ASSERT_TRUE(Open());
+    ASSERT_TRUE(Write(cells));
+    ASSERT_TRUE(Shows(cells, 5000));
+  }
   bool Write(const Bytes& cells) {
     return CDriverWriteTextCells(dll->driver, cells.data(), 40) != 0;
   }
@@ -61,7 +55,7 @@ class HidStrict : public ::testing::Test {
     return PumpUntil(
         [&] {
           const auto frames = display.frames();
-          return !frames.empty() && frames.back() == Frame(cells);
+          return !frames.empty() && frames.back() == DeviceCells(cells, 42);
         },
         limitMs);
   }
@@ -88,11 +82,8 @@ TEST_F(HidStrict, OpensBehindThirtyForeignInterfaces) {
 
 // Idle: no frame awaits an acknowledgement, so only the failing I/O tells of the removal.
 TEST_F(HidStrict, UnpluggedIdleDisplayComesBackAndCloseStaysPrompt) {
-  Serve(kUsbIds);
-  ASSERT_TRUE(Open());
-  const Bytes last = HostCells(0x31);
-  ASSERT_TRUE(Write(last));
-  ASSERT_TRUE(Shows(last, 5000));
+  const Bytes last = HostCells(40, 0x31);
+  ASSERT_NO_FATAL_FAILURE(OpenShowing(last));
 
   pc->display().Stop();
   Pump(2000);
@@ -107,7 +98,7 @@ TEST_F(HidStrict, UnpluggedIdleDisplayComesBackAndCloseStaysPrompt) {
   // Gone again, and the host writes once more before it falls idle: every driver knows the
   // display is lost by now and searches for it.
   pc->display().Stop();
-  Write(HostCells(0x41));
+  Write(HostCells(40, 0x41));
   Pump(2500);
   const DWORD closeMs = TimedClose();
   EXPECT_LT(closeMs, 1500u);
@@ -129,7 +120,7 @@ TEST_F(HidStrict, SixtyKeysAtOnceAllArriveInOrderWithoutReconnect) {
     PumpUntil(
         [&] {
           if (hostWrites && GetTickCount() >= nextWrite) {
-            Write(HostCells(++frame));
+            Write(HostCells(40, ++frame));
             nextWrite += 200;
           }
           return CHostKeyCount(dll->host) - before >= 60 && GetTickCount() - start > 2000;
@@ -143,19 +134,16 @@ TEST_F(HidStrict, SixtyKeysAtOnceAllArriveInOrderWithoutReconnect) {
     EXPECT_EQ(values, expected);
     EXPECT_EQ(pc->display().connectionsAccepted(), opens) << "no reconnect";
     if (hostWrites) {
-      EXPECT_TRUE(Shows(HostCells(frame), 3000));
+      EXPECT_TRUE(Shows(HostCells(40, frame), 3000));
     }
   }
 }
 
 TEST_F(HidStrict, OutputThatStopsBeingTakenDoesNotHoldClose) {
-  Serve(kUsbIds);
-  ASSERT_TRUE(Open());
-  const Bytes first = HostCells(0x51);
-  ASSERT_TRUE(Write(first));
-  ASSERT_TRUE(Shows(first, 5000));
+  const Bytes first = HostCells(40, 0x51);
+  ASSERT_NO_FATAL_FAILURE(OpenShowing(first));
   pc->display().StallOutput(true);
-  Write(HostCells(0x61));
+  Write(HostCells(40, 0x61));
   Pump(1500);
   // A driver whose write never returns is let go by unplugging the display after 10 s.
   DWORD closeMs = 0;

@@ -22,18 +22,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-// Host patterns whose device patterns are first, first + 1, ...
-Bytes HostCells(size_t count, uint8_t first) {
-  Bytes cells(count);
-  for (size_t i = 0; i < count; ++i) cells[i] = MapDotsToHost(static_cast<uint8_t>(first + i));
-  return cells;
-}
-Bytes DeviceCells(const Bytes& host) {
-  Bytes device;
-  for (uint8_t b : host) device.push_back(MapDotsToDevice(b));
-  return device;
-}
-
 int ComNumber(const std::string& com) {
   return std::atoi(com.c_str() + 3);
 }

@@ -20,18 +20,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes Cells(uint8_t first) {
-  Bytes cells(40);
-  for (size_t i = 0; i < cells.size(); ++i)
-    cells[i] = MapDotsToHost(static_cast<uint8_t>(first + i));
-  return cells;
-}
-Bytes ExpectedFrame(const Bytes& text) {
-  Bytes frame = {0, 0};
-  for (uint8_t b : text) frame.push_back(MapDotsToDevice(b));
-  return frame;
-}
-
 class SerialFault : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -80,18 +68,21 @@ class SerialFault : public ::testing::Test {
     for (int attempt = 0; attempt < 3; ++attempt) {
       if (Suspended()) CDriverSetSuspended(dll->driver, 0);
       CDriverWriteTextCells(dll->driver, text.data(), 40);
-      // The status cells hold whatever the last WriteAllCells put there.
-      const Bytes expected = ExpectedFrame(text);
-      if (PumpUntil(
-              [&] {
-                const Bytes frame = sim.LastFrame();
-                return frame.size() == expected.size() &&
-                       std::equal(frame.begin() + 2, frame.end(), expected.begin() + 2);
-              },
-              5000))
-        return ::testing::AssertionSuccess();
+      if (ShowsText(text, 5000)) return ::testing::AssertionSuccess();
     }
     return ::testing::AssertionFailure() << "the display never showed the last write";
+  }
+  // Whether the display's text cells come to show text within ms. The status cells hold
+  // whatever the last WriteAllCells put there.
+  bool ShowsText(const Bytes& text, double ms) {
+    const Bytes expected = DeviceCells(text, 42, 2);
+    return PumpUntil(
+        [&] {
+          const Bytes frame = sim.LastFrame();
+          return frame.size() == expected.size() &&
+                 std::equal(frame.begin() + 2, frame.end(), expected.begin() + 2);
+        },
+        ms);
   }
 
   SerialDisplayClient sim;
@@ -103,12 +94,12 @@ class SerialFault : public ::testing::Test {
 
 TEST_F(SerialFault, DisplayVanishesAndComesBack) {
   ASSERT_TRUE(Open());
-  ASSERT_TRUE(RecoverAndShow(Cells(1)));
+  ASSERT_TRUE(RecoverAndShow(HostCells(40, 1)));
   sim.Quit();
   // Writes into the vanished port go unacknowledged until the driver suspends itself.
   int writes = 0;
   while (!Suspended() && writes < 12) {
-    const Bytes text = Cells(static_cast<uint8_t>(writes));
+    const Bytes text = HostCells(40, static_cast<uint8_t>(writes));
     CDriverWriteTextCells(dll->driver, text.data(), 40);
     ++writes;
     Pump(600);
@@ -116,7 +107,7 @@ TEST_F(SerialFault, DisplayVanishesAndComesBack) {
   EXPECT_TRUE(Suspended());
   ASSERT_TRUE(sim.Restart());
   sim.Send("identify 40 2");
-  EXPECT_TRUE(RecoverAndShow(Cells(0x60)));
+  EXPECT_TRUE(RecoverAndShow(HostCells(40, 0x60)));
 }
 
 // Gone for 3 s, the display comes back by itself: no host call, the host writing every 300 ms
@@ -130,7 +121,7 @@ TEST_F(SerialFault, ALostDisplayComesBackByItself) {
     // check would count.
     const char* how = portVanishes ? "the port vanishes" : "the display is silent";
     ASSERT_TRUE(Open());
-    ASSERT_TRUE(RecoverAndShow(Cells(1)));
+    ASSERT_TRUE(RecoverAndShow(HostCells(40, 1)));
     if (portVanishes) {
       sim.Quit();
     } else {
@@ -140,7 +131,7 @@ TEST_F(SerialFault, ALostDisplayComesBackByItself) {
     int lastAccepted = -1;
     auto writeFor = [&](DWORD ms) {
       for (DWORD waited = 0; waited < ms; waited += 300) {
-        const Bytes text = Cells(static_cast<uint8_t>(0x40 + ++writes));
+        const Bytes text = HostCells(40, static_cast<uint8_t>(0x40 + ++writes));
         if (CDriverWriteTextCells(dll->driver, text.data(), 40) != 0) lastAccepted = writes;
         Pump(300);
       }
@@ -161,14 +152,7 @@ TEST_F(SerialFault, ALostDisplayComesBackByItself) {
     std::printf("[ lost display ] %s: writes accepted again %lu ms after the display returned\n",
                 how, static_cast<unsigned long>(GetTickCount() - back));
     EXPECT_NE(lastAccepted, refusedUntilBack) << how << ": the display never came back";
-    const Bytes expected = ExpectedFrame(Cells(static_cast<uint8_t>(0x40 + lastAccepted)));
-    EXPECT_TRUE(PumpUntil(
-        [&] {
-          const Bytes frame = sim.LastFrame();
-          return frame.size() == expected.size() &&
-                 std::equal(frame.begin() + 2, frame.end(), expected.begin() + 2);
-        },
-        3000))
+    EXPECT_TRUE(ShowsText(HostCells(40, static_cast<uint8_t>(0x40 + lastAccepted)), 3000))
         << how << ": the display shows the last write";
     CDriverClose(dll->driver);
   }
@@ -196,20 +180,20 @@ TEST_F(SerialFault, NoiseFromTheDisplay) {
   for (int i = 0; i < 5; ++i) sim.Send("key F9");
   EXPECT_TRUE(PumpUntil([&] { return FindKey(dll->host, "F9") >= 0; },
                         static_cast<DWORD>(bytes / 1024 * 100 + 20000)));
-  EXPECT_TRUE(RecoverAndShow(Cells(0x30)));
+  EXPECT_TRUE(RecoverAndShow(HostCells(40, 0x30)));
 }
 
 TEST_F(SerialFault, EveryAcknowledgementLost) {
   ASSERT_TRUE(Open());
   sim.Send("ack none");
   for (int i = 0; i < 20 && !Suspended(); ++i) {
-    const Bytes text = Cells(static_cast<uint8_t>(i));
+    const Bytes text = HostCells(40, static_cast<uint8_t>(i));
     CDriverWriteTextCells(dll->driver, text.data(), 40);
     Pump(150);
   }
   EXPECT_TRUE(Suspended());
   sim.Send("ack all");
-  EXPECT_TRUE(RecoverAndShow(Cells(0x20)));
+  EXPECT_TRUE(RecoverAndShow(HostCells(40, 0x20)));
 }
 
 // Acknowledgements late by delayMs; the driver waits 400 ms. Writes come faster than the
@@ -223,7 +207,7 @@ void LateAcknowledgements(SerialDisplayClient& sim, LoadedDriver& dll, int delay
       ++suspensions;
       CDriverSetSuspended(dll.driver, 0);
     }
-    const Bytes text = Cells(static_cast<uint8_t>(i * 3));
+    const Bytes text = HostCells(40, static_cast<uint8_t>(i * 3));
     CDriverWriteTextCells(dll.driver, text.data(), 40);
     Pump(250);
   }
@@ -236,15 +220,15 @@ void LateAcknowledgements(SerialDisplayClient& sim, LoadedDriver& dll, int delay
 TEST_F(SerialFault, AcknowledgementsLateBy350Ms) {
   ASSERT_TRUE(Open());
   LateAcknowledgements(sim, *dll, 350, true);
-  EXPECT_TRUE(RecoverAndShow(Cells(0x70)));
+  EXPECT_TRUE(RecoverAndShow(HostCells(40, 0x70)));
 }
 
 TEST_F(SerialFault, AcknowledgementsLateBy399And401Ms) {
   ASSERT_TRUE(Open());
   LateAcknowledgements(sim, *dll, 399, false);
-  EXPECT_TRUE(RecoverAndShow(Cells(0x71)));
+  EXPECT_TRUE(RecoverAndShow(HostCells(40, 0x71)));
   LateAcknowledgements(sim, *dll, 401, false);
-  EXPECT_TRUE(RecoverAndShow(Cells(0x72)));
+  EXPECT_TRUE(RecoverAndShow(HostCells(40, 0x72)));
 }
 
 TEST_F(SerialFault, CallsInAnyOrderWhileTwoThreadsWrite) {
@@ -253,7 +237,7 @@ TEST_F(SerialFault, CallsInAnyOrderWhileTwoThreadsWrite) {
   std::vector<std::thread> writers;
   for (int t = 0; t < 2; ++t) {
     writers.emplace_back([&, t] {
-      const Bytes cells = Cells(static_cast<uint8_t>(0x10 * t));
+      const Bytes cells = HostCells(40, static_cast<uint8_t>(0x10 * t));
       while (!stop) {
         accepted += CDriverWriteTextCells(dll->driver, cells.data(), 40) != 0;
         CDriverWriteAllCells(dll->driver, cells.data(), 40);
@@ -296,7 +280,7 @@ TEST_F(SerialFault, CallsInAnyOrderWhileTwoThreadsWrite) {
   std::printf("[ orders ] %d steps, %d writes accepted\n", steps, accepted.load());
   CDriverClose(dll->driver);
   ASSERT_TRUE(Open());
-  EXPECT_TRUE(RecoverAndShow(Cells(0x44)));
+  EXPECT_TRUE(RecoverAndShow(HostCells(40, 0x44)));
 }
 
 }  // namespace

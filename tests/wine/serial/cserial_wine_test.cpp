@@ -11,6 +11,7 @@
 #include "platform/win32/c_serial.h"
 #include "serial/serial_codec.h"
 #include "serial_wine_port.h"
+#include "sim/serial_display.h"
 
 namespace zol::win32 {
 namespace {
@@ -19,12 +20,6 @@ using ::testing::ElementsAreArray;
 
 constexpr DWORD kGenerousMs = 10000;
 const std::vector<uint8_t> kAck = {0x01, 0x02, 0x7F, 0x00, 0x03, 0xD1, 0xAA};
-
-std::vector<uint8_t> Packet(uint8_t type, std::vector<uint8_t> data) {
-  std::vector<uint8_t> out(data.size() + kSerialPacketOverhead);
-  BuildSerialPacket(type, static_cast<uint8_t>(data.size()), data.data(), out.data(), out.size());
-  return out;
-}
 
 // Wine's serial emulation differs from Windows in a few results; the tests state both.
 bool OnWine() {
@@ -36,7 +31,7 @@ std::string DevicePath(const char* name) {
 }
 
 // A packet of a type the display does not know: it only acknowledges it.
-const std::vector<uint8_t> kProbe = Packet(18, {0x42});
+const std::vector<uint8_t> kProbe = sim::SerialPacketBytes(18, {0x42});
 
 // Polls non-blocking reads until count bytes arrived or the time is up.
 std::vector<uint8_t> ReadBytes(CSerial& port, size_t count, DWORD limitMs = kGenerousMs) {
@@ -116,7 +111,7 @@ TEST_F(CSerialWine, SetupPinnedSwitchesOffFlowControlLeftOnThePort) {
   EXPECT_EQ(port.GetHandshake(), CSerial::kHandshakeOff);
   EXPECT_EQ(port.GetBaudRate(), 38400);
   // Bytes a software flow control would swallow pass.
-  const std::vector<uint8_t> probe = Packet(18, {0x11, 0x13, 0x11});
+  const std::vector<uint8_t> probe = sim::SerialPacketBytes(18, {0x11, 0x13, 0x11});
   DWORD written = 0;
   ASSERT_EQ(port.Write(probe.data(), static_cast<DWORD>(probe.size()), &written, nullptr, 1000), 0);
   EXPECT_THAT(ReadBytes(port, kAck.size()), ElementsAreArray(kAck));

@@ -8,13 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "input/input_translator.h"
 #include "platform/win32/win32_clock.h"
 #include "platform/win32/win32_serial_port.h"
 #include "serial/com_port_number.h"
 #include "serial/serial_link.h"
 #include "serial_wine_port.h"
-#include "testing/serial_test_doubles.h"
+#include "testing/link_stack.h"
 
 namespace zol {
 namespace {
@@ -24,12 +23,8 @@ constexpr DWORD kGenerousMs = 20000;
 TEST(SerialLinkWine, IdentifiesTheDisplayAndExchangesPackets) {
   win32::Win32SerialPortFactory ports;
   win32::Win32Clock clock;
-  SharedState shared;
-  FrameAck ack;
-  serialtest::RecordingHost host;
-  serialtest::RecordingInjector injector;
-  InputTranslator input(host, injector, clock, shared);
-  SerialLink link(ports, clock, shared, ack, input);
+  testing::LinkStack<SerialLink> stack(ports, clock);
+  auto& [shared, ack, host, injector, input, link] = stack;
 
   ASSERT_EQ(link.OpenSerialPort(wine::serialPortName), 1);
   ASSERT_EQ(link.SerialHandshake(wine::serialPortName), 1);

@@ -19,6 +19,7 @@
 #include <string>
 #include <thread>
 
+#include "testing/message_window.h"
 #include "zol/braille_driver.h"
 
 namespace {
@@ -39,13 +40,7 @@ class FakeDriver : public IBrailleDriver {
     text1_ = text1 != nullptr ? text1 : "";
     text2_ = text2 != nullptr ? text2 : "";
     suspended_ = false;
-    WNDCLASSA windowClass = {};
-    windowClass.lpfnWndProc = WindowProc;
-    windowClass.hInstance = GetModuleHandleA(nullptr);
-    windowClass.lpszClassName = kWindowClass;
-    RegisterClassA(&windowClass);
-    window_ = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                              windowClass.hInstance, nullptr);
+    window_ = zol::testing::CreateMessageWindow(kWindowClass, WindowProc);
     PostKey("F1", 0);
     PostKey("shift KBD12", 0);
     return 1;
