@@ -148,7 +148,7 @@ void AddWriteStreamFigures(Report& report, const std::string& link, const Stream
 
 void AddBackToBackFigures(Report& report, const std::string& link,
                           const std::vector<BackToBackRun>& runs, const std::string& how) {
-  int met = 0, lost = 0, keys = 0, refused = 0, disordered = 0, neverShown = 0, lastRefused = 0;
+  int met = 0, lost = 0, keys = 0, refused = 0, disordered = 0, neverShown = 0;
   double latestKey = 0, gap = 0, lastShown = 0;
   std::vector<double> writes;
   std::string perRun;
@@ -158,7 +158,6 @@ void AddBackToBackFigures(Report& report, const std::string& link,
     lost += r.keysLost;
     keys += static_cast<int>(r.keyDelaysMs.size()) + r.keysLost;
     refused += run.refused;
-    lastRefused += run.lastCallRefused ? 1 : 0;
     disordered += r.keysInOrder ? 0 : 1;
     latestKey = std::max(latestKey, Quantile(r.keyDelaysMs, 1.0));
     gap = std::max(gap, r.longestFrameGapMs);

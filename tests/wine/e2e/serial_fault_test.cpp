@@ -49,9 +49,9 @@ class SerialFault : public ::testing::Test {
     const Resources after = MeasureResources();
     std::printf("[ resources ] before: %s; after: %s; close %lu ms\n", Describe(before).c_str(),
                 Describe(after).c_str(), static_cast<unsigned long>(closeMs));
-    // Loading and using the DLL leaves an event and a second handle of the host's own thread
-    // behind, also after unloading (see docs/reliability.md); further sessions without
-    // unloading add nothing (HidE2E.RepeatedOpenWriteCloseLeavesNothingBehind).
+    // A session leaves the handles it found (docs/reliability.md); the allowance is for the
+    // handles Wine opens of its own now and then. Further sessions without unloading add
+    // nothing (HidE2E.RepeatedOpenWriteCloseLeavesNothingBehind).
     EXPECT_LE(after.handles, before.handles + 2 * sessions);
     EXPECT_LE(after.threads, before.threads);
     EXPECT_LT(after.privateBytes, before.privateBytes + 2 * 1024 * 1024);
