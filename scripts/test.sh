@@ -52,7 +52,7 @@ run_demo_check demo-hid --hid
 if [ -f fuzz/CMakeLists.txt ]; then
   echo "== fuzz targets (clang, libFuzzer, short runs) =="
   cmake --preset fuzz >/dev/null
-  cmake --build --preset fuzz -j "$jobs"
+  cmake --build --preset fuzz -j "$jobs" --target fuzz_targets
   if scripts/fuzz.sh --seconds "${ZOL_FUZZ_SECONDS:-15}" 2>&1 | tee build/fuzz.log; then :; else status=1; fi
   summary+=("fuzz: $(tail -n 1 build/fuzz.log)")
 fi

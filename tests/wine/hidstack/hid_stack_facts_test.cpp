@@ -182,6 +182,22 @@ TEST_F(WineHidStackFacts, OpensWithoutAccessRightsAndReportIdsAndLengths) {
   CloseHandle(file);
 }
 
+// The outcome of an overlapped request that has been started: waits up to 2 s for one that is
+// pending, and cancels it if it has not completed by then. error is the request's last error.
+BOOL Finish(HANDLE file, OVERLAPPED* overlapped, BOOL started, DWORD* error) {
+  *error = GetLastError();
+  if (started || *error != ERROR_IO_PENDING) return started;
+  DWORD done = 0;
+  const BOOL ok = WaitForSingleObject(overlapped->hEvent, 2000) == WAIT_OBJECT_0 &&
+                  GetOverlappedResult(file, overlapped, &done, FALSE);
+  *error = GetLastError();
+  if (!ok) {
+    CancelIoEx(file, overlapped);
+    GetOverlappedResult(file, overlapped, &done, TRUE);
+  }
+  return ok;
+}
+
 TEST_F(WineHidStackFacts, ErrorsOfARemovedDevice) {
   HANDLE file = OpenDevice(GENERIC_READ | GENERIC_WRITE, FILE_FLAG_OVERLAPPED);
   ASSERT_NE(file, INVALID_HANDLE_VALUE);
@@ -209,31 +225,19 @@ TEST_F(WineHidStackFacts, ErrorsOfARemovedDevice) {
   // Wine's class driver fails a removed device's requests with STATUS_DELETE_PENDING.
   EXPECT_EQ(pendingError, static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
+  ResetEvent(event);
   OVERLAPPED overlapped{};
   overlapped.hEvent = event;
-  ResetEvent(event);
-  BOOL readOk = ReadFile(file, report, sizeof report, nullptr, &overlapped);
-  DWORD readError = GetLastError();
-  if (!readOk && readError == ERROR_IO_PENDING) {
-    readOk = WaitForSingleObject(event, 2000) == WAIT_OBJECT_0 &&
-             GetOverlappedResult(file, &overlapped, &done, FALSE);
-    readError = GetLastError();
-    if (!readOk) {
-      CancelIoEx(file, &overlapped);
-      GetOverlappedResult(file, &overlapped, &done, TRUE);
-    }
-  }
+  const BOOL readStarted = ReadFile(file, report, sizeof report, nullptr, &overlapped);
+  DWORD readError = 0;
+  const BOOL readOk = Finish(file, &overlapped, readStarted, &readError);
   ResetEvent(event);
   overlapped = OVERLAPPED{};
   overlapped.hEvent = event;
   const uint8_t request[hid::kReportBytes] = {0, 0xFB, 0xAA, 0x55};
-  BOOL writeOk = WriteFile(file, request, sizeof request, nullptr, &overlapped);
-  DWORD writeError = GetLastError();
-  if (!writeOk && writeError == ERROR_IO_PENDING) {
-    writeOk = WaitForSingleObject(event, 2000) == WAIT_OBJECT_0 &&
-              GetOverlappedResult(file, &overlapped, &done, FALSE);
-    writeError = GetLastError();
-  }
+  const BOOL writeStarted = WriteFile(file, request, sizeof request, nullptr, &overlapped);
+  DWORD writeError = 0;
+  const BOOL writeOk = Finish(file, &overlapped, writeStarted, &writeError);
   HIDD_ATTRIBUTES attributes{};
   attributes.Size = sizeof attributes;
   const BOOLEAN named = HidD_GetAttributes(file, &attributes);

@@ -20,9 +20,6 @@
 #define PREPARSED_MAGIC 0x50524550u /* "PERP" */
 #define CONTROL_WAIT_MS 5000
 
-static const GUID kHidGuid = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-
 typedef struct {
   DWORD magic;
   USHORT inputLength, outputLength;
@@ -129,7 +126,7 @@ static BOOLEAN Control(HANDLE handle, unsigned int operation, unsigned int value
 }
 
 void NTAPI HidD_GetHidGuid(LPGUID guid) {
-  *guid = kHidGuid;
+  *guid = kHidSimClassGuid;
 }
 
 BOOLEAN NTAPI HidD_GetAttributes(HANDLE handle, PHIDD_ATTRIBUTES attributes) {

@@ -33,6 +33,10 @@
 #define HIDSIM_MAX_DEVICES 64
 #define HIDSIM_MAX_PATH 512
 
+/* GUID_DEVINTERFACE_HID, the class both fakes answer for. */
+static const GUID kHidSimClassGuid = {
+    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+
 typedef struct {
   int wine; /* stands for Wine's own interfaces; nothing else is set */
   char path[HIDSIM_MAX_PATH];

@@ -16,9 +16,6 @@
 #define LIST_MAGIC 0x54534C48u /* "HLST" */
 #define MAX_INTERFACES 128
 
-static const GUID kHidGuid = {
-    0x4D1E55B2, 0xF16F, 0x11CF, {0x88, 0xCB, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
-
 typedef struct {
   DWORD magic;
   int count;
@@ -76,7 +73,8 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HW
     return INVALID_HANDLE_VALUE;
   }
   list->magic = LIST_MAGIC;
-  if (classGuid == NULL || !IsEqualGUID(classGuid, &kHidGuid) || !(flags & DIGCF_DEVICEINTERFACE))
+  if (classGuid == NULL || !IsEqualGUID(classGuid, &kHidSimClassGuid) ||
+      !(flags & DIGCF_DEVICEINTERFACE))
     return (HDEVINFO)list;
   devices = (HidSimDevice*)HeapAlloc(GetProcessHeap(), 0, HIDSIM_MAX_DEVICES * sizeof *devices);
   if (devices == NULL) return (HDEVINFO)list;
@@ -104,11 +102,12 @@ BOOL WINAPI SetupDiEnumDeviceInterfaces(HDEVINFO info, PSP_DEVINFO_DATA deviceDa
     SetLastError(ERROR_INVALID_USER_BUFFER);
     return FALSE;
   }
-  if (classGuid == NULL || !IsEqualGUID(classGuid, &kHidGuid) || index >= (DWORD)list->count) {
+  if (classGuid == NULL || !IsEqualGUID(classGuid, &kHidSimClassGuid) ||
+      index >= (DWORD)list->count) {
     SetLastError(ERROR_NO_MORE_ITEMS);
     return FALSE;
   }
-  interfaceData->InterfaceClassGuid = kHidGuid;
+  interfaceData->InterfaceClassGuid = kHidSimClassGuid;
   interfaceData->Flags = SPINT_ACTIVE;
   interfaceData->Reserved = (ULONG_PTR)index + 1;
   return TRUE;
