@@ -1,10 +1,9 @@
 #include "hid_fixture.h"
 
-#include <cstdio>
-
 #include "bench_support.h"
 #include "connection/dot_map.h"
 #include "hid/hid_reports.h"
+#include "hid_population.h"
 
 namespace zol::bench {
 
@@ -51,16 +50,14 @@ std::vector<StreamRecord::Frame> StampedEndpoint::TakeFrames() {
 }
 
 std::string PipePath(const char* name) {
-  return "\\\\.\\pipe\\zol-bench-" + std::to_string(GetCurrentProcessId()) + "-" + name;
+  return sim::HidPipeServer::PipePath(std::string("bench-") + name);
 }
 
 void ConfigureHid(const std::vector<std::string>& paths) {
-  std::string text;
-  char numbers[64];
-  std::snprintf(numbers, sizeof numbers, "|%x|%x|%x|9|9", hid::kVendorId, hid::kProduct40,
-                hid::kVersion);
-  for (const std::string& path : paths) text += (text.empty() ? "" : ";") + path + numbers;
-  SetEnvironmentVariableA("ZOL_HIDSIM_DEVICES", text.c_str());
+  std::vector<std::string> entries;
+  for (const std::string& path : paths)
+    entries.push_back(sim::HidSimEntry(path, hid::kVendorId, hid::kProduct40, hid::kVersion));
+  sim::SetHidSimDevices(entries);
 }
 
 bool DisplayShows(const sim::HidDisplay& display, const std::vector<uint8_t>& dots) {

@@ -53,4 +53,13 @@ bool PumpUntil(const std::function<bool()>& done, double limitMs, double pollMs,
   }
 }
 
+bool WaitUntil(const std::function<bool()>& done, double limitMs) {
+  const double end = NowMs() + limitMs;
+  while (!done()) {
+    if (NowMs() >= end) return false;
+    Sleep(5);
+  }
+  return true;
+}
+
 }  // namespace zol::testing

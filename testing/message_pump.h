@@ -1,6 +1,6 @@
-// Waits that keep the calling thread's messages flowing. The driver delivers key events to the
-// host through the message loop of the thread that opened it, so a test, the benchmark or a
-// host program that waits on that thread must dispatch meanwhile.
+// Waits on a test's thread. Most keep the calling thread's messages flowing: the driver delivers
+// key events to the host through the message loop of the thread that opened it, so a test, the
+// benchmark or a host program that waits on that thread must dispatch meanwhile.
 #pragma once
 
 #include <windows.h>
@@ -20,5 +20,9 @@ void Pump(double ms);
 // or when stop (if given) was signalled first.
 bool PumpUntil(const std::function<bool()>& done, double limitMs = 5000, double pollMs = 1,
                HANDLE stop = nullptr);
+
+// Waits until done() holds or limitMs passed, looking every 5 ms, and leaves this thread's
+// messages queued: for a condition that another thread makes true.
+bool WaitUntil(const std::function<bool()>& done, double limitMs = 5000);
 
 }  // namespace zol::testing

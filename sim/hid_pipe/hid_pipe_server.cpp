@@ -72,6 +72,10 @@ std::string HidPipeServer::InterfacePath(const std::string& hardwareIds) {
          kHidInterfaceGuid;
 }
 
+std::string HidPipeServer::PipePath(const std::string& name) {
+  return "\\\\.\\pipe\\zol-" + name + "-" + std::to_string(GetCurrentProcessId());
+}
+
 struct HidPipeServer::Connection {
   HANDLE pipe = INVALID_HANDLE_VALUE;
   OVERLAPPED connect{};

@@ -59,6 +59,9 @@ class HidPipeServer {
   // ids: "vid_04d8&pid_abd7" gives \\?\hid#vid_04d8&pid_abd7#7&<unique>&0&<n>#{4d1e55b2-...};
   // Bluetooth ids ("{00001124-...}_vid&000204d8_pid&abd7") go in as they are.
   static std::string InterfacePath(const std::string& hardwareIds);
+  // A pipe path of this process's own, \\.\pipe\zol-<name>-<process id>: programs running
+  // side by side do not meet.
+  static std::string PipePath(const std::string& name);
 
   HidPipeServer(std::string path, HidEndpoint& endpoint);
   // A HID interface of some other device: it produces no input and ignores output.

@@ -5,15 +5,6 @@
 
 #include "testing/message_window.h"
 
-bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > timeoutMs) return false;
-    Sleep(5);
-  }
-  return true;
-}
-
 HWND FindHiddenWindow(DWORD thread) {
   for (HWND window = FindWindowExA(HWND_MESSAGE, nullptr, "ZOL", nullptr); window != nullptr;
        window = FindWindowExA(HWND_MESSAGE, window, "ZOL", nullptr)) {

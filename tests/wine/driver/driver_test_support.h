@@ -16,9 +16,8 @@ inline constexpr UINT kKeyEventMessage = 1025;
 
 using zol::testing::Pump;
 using zol::testing::PumpUntil;
+using zol::testing::WaitUntil;
 
-// Waits without pumping until done() holds or timeoutMs have passed.
-bool WaitUntil(const std::function<bool()>& done, DWORD timeoutMs = 5000);
 // The driver's hidden window among the message-only windows of thread, or null.
 HWND FindHiddenWindow(DWORD thread);
 // Runs call on this thread while another thread sends it a message 200 ms in; true when that

@@ -19,6 +19,7 @@
 #include "e2e_support.h"
 #include "hid/hid_reports.h"
 #include "hid_pipe_server.h"
+#include "hid_population.h"
 #include "platform/win32/win32_clock.h"
 #include "sim/hid_display.h"
 #include "wine_hid_stack.h"
@@ -29,7 +30,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 std::string PipePath(const char* name) {
-  return "\\\\.\\pipe\\zol-e2e-hid-" + std::to_string(GetCurrentProcessId()) + "-" + name;
+  return sim::HidPipeServer::PipePath(std::string("e2e-hid-") + name);
 }
 
 bool OnWineStack() {
@@ -39,10 +40,7 @@ bool OnWineStack() {
 
 // Wine's own HID devices first, then the display.
 void Announce(const std::string& path, uint16_t product) {
-  char entry[512];
-  std::snprintf(entry, sizeof entry, "wine;%s|%x|%x|%x|9|9", path.c_str(), hid::kVendorId, product,
-                hid::kVersion);
-  SetEnvironmentVariableA("ZOL_HIDSIM_DEVICES", entry);
+  sim::SetHidSimDevices({"wine", sim::HidSimEntry(path, hid::kVendorId, product, hid::kVersion)});
 }
 
 class HidE2E : public ::testing::Test {

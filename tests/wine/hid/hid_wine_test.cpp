@@ -9,6 +9,7 @@ extern "C" {
 }
 
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -24,6 +25,7 @@ extern "C" {
 #include "platform/win32/win32_hid_bus.h"
 #include "sim/hid_display.h"
 #include "testing/input_recorders.h"
+#include "testing/message_pump.h"
 #include "testing/null_key_injector.h"
 
 namespace zol::test {
@@ -34,33 +36,13 @@ using Events = std::vector<testing::KeyEvent>;
 
 constexpr DWORD kGenerousMs = 10000;
 
-std::string PipePath(const char* name) {
-  return "\\\\.\\pipe\\zol-hidsim-" + std::to_string(GetCurrentProcessId()) + "-" + name;
-}
-
-std::string Entry(const std::string& path, uint16_t vendor, uint16_t product, uint16_t version,
-                  uint16_t input = 9, uint16_t output = 9) {
-  char numbers[64];
-  std::snprintf(numbers, sizeof numbers, "|%x|%x|%x|%x|%x", vendor, product, version, input,
-                output);
-  return path + numbers;
-}
-
-void Configure(const std::vector<std::string>& entries) {
-  std::string text;
-  for (const std::string& entry : entries) text += (text.empty() ? "" : ";") + entry;
-  SetEnvironmentVariableA("ZOL_HIDSIM_DEVICES", text.c_str());
-}
-
 // Waits for a condition that another thread makes true.
-template <typename Condition>
-bool Eventually(Condition condition, DWORD limitMs = kGenerousMs) {
-  const DWORD start = GetTickCount();
-  while (!condition()) {
-    if (GetTickCount() - start > limitMs) return false;
-    Sleep(5);
-  }
-  return true;
+bool Eventually(const std::function<bool()>& condition, double limitMs = kGenerousMs) {
+  return testing::WaitUntil(condition, limitMs);
+}
+
+std::string PipePath(const char* name) {
+  return sim::HidPipeServer::PipePath(std::string("hidsim-") + name);
 }
 
 class HidWine : public ::testing::Test {
@@ -83,7 +65,7 @@ class HidWine : public ::testing::Test {
   // Wine's own HID interfaces as the driver's bus lists them. They come up with Wine's device
   // services, which may still be starting when this program runs.
   std::vector<std::string> WineInterfaces() {
-    Configure({"wine"});
+    sim::SetHidSimDevices({"wine"});
     std::vector<std::string> paths;
     Eventually(
         [&] {
@@ -167,10 +149,11 @@ TEST_F(HidWineFakes, TheBusUsesTheTestDllsOfTheSystemDirectory) {
 TEST_F(HidWine40, FoundBehindOtherDevicesItAnswersAcknowledgesAndSendsKeys) {
   const size_t others = WineInterfaces().size() + 2;
   ASSERT_GE(others, 4u);
-  Configure({"wine", Entry(PipePath("decoy"), 0x1234, 0x5678, 0x0100),
-             Entry(PipePath("old"), hid::kVendorId, hid::kProduct40, 0xF0FF),
-             Entry(PipePath("display40"), hid::kVendorId, hid::kProduct40, hid::kVersion),
-             Entry(PipePath("display80"), hid::kVendorId, hid::kProduct80, hid::kVersion)});
+  sim::SetHidSimDevices(
+      {"wine", sim::HidSimEntry(PipePath("decoy"), 0x1234, 0x5678, 0x0100),
+       sim::HidSimEntry(PipePath("old"), hid::kVendorId, hid::kProduct40, 0xF0FF),
+       sim::HidSimEntry(PipePath("display40"), hid::kVendorId, hid::kProduct40, hid::kVersion),
+       sim::HidSimEntry(PipePath("display80"), hid::kVendorId, hid::kProduct80, hid::kVersion)});
   const DWORD start = GetTickCount();
   ASSERT_EQ(link.FindHidDisplay(), kHid40);
   const DWORD took = GetTickCount() - start;
@@ -219,9 +202,11 @@ TEST_F(HidWine40, FoundBehindOtherDevicesItAnswersAcknowledgesAndSendsKeys) {
 }
 
 TEST_F(HidWine80, FoundBehindAWrongVersionItAnswersAndAcknowledges) {
-  Configure({"wine", Entry(PipePath("old"), hid::kVendorId, hid::kProduct80, 0x0100),
-             Entry(PipePath("decoy"), 0x04D8, 0x0001, hid::kVersion),
-             Entry(PipePath("display80"), hid::kVendorId, hid::kProduct80, hid::kVersion, 9, 64)});
+  sim::SetHidSimDevices({"wine",
+                         sim::HidSimEntry(PipePath("old"), hid::kVendorId, hid::kProduct80, 0x0100),
+                         sim::HidSimEntry(PipePath("decoy"), 0x04D8, 0x0001, hid::kVersion),
+                         sim::HidSimEntry(PipePath("display80"), hid::kVendorId, hid::kProduct80,
+                                          hid::kVersion, 9, 64)});
   ASSERT_EQ(link.FindHidDisplay(), kHid80);
   ASSERT_EQ(link.HidHandshake(), 1);
   EXPECT_EQ(shared.textCellCount.load(), 80);

@@ -46,8 +46,7 @@ TEST(WineHidStackBus, AnyFunctionMissingLeavesHidUnavailable) {
   // Without the table nothing is listed and every HID call fails; the device file still opens.
   win32::Win32Clock clock;
   sim::HidDisplay display{clock, sim::HidDisplay::Model40()};
-  sim::HidPipeServer server{
-      "\\\\.\\pipe\\zol-hidstack-bus-" + std::to_string(GetCurrentProcessId()), display};
+  sim::HidPipeServer server{sim::HidPipeServer::PipePath("hidstack-bus"), display};
   ASSERT_TRUE(server.Start());
   win32::Win32HidBus unavailable(nullptr);
   char path[256];

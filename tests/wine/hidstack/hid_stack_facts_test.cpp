@@ -26,8 +26,8 @@ namespace {
 class WineHidStackFacts : public ::testing::Test {
  protected:
   void SetUp() override {
-    server = std::make_unique<sim::HidPipeServer>(
-        "\\\\.\\pipe\\zol-hidstack-facts-" + std::to_string(GetCurrentProcessId()), display);
+    server = std::make_unique<sim::HidPipeServer>(sim::HidPipeServer::PipePath("hidstack-facts"),
+                                                  display);
     server->SetInputBuffers(sim::HidPipeServer::kCarrierBuffers);
     ASSERT_TRUE(server->Start());
     std::string error;

@@ -21,7 +21,7 @@ namespace zol::hidstack {
 namespace {
 
 std::string PipePath() {
-  return "\\\\.\\pipe\\zol-hidstack-probe-" + std::to_string(GetCurrentProcessId());
+  return sim::HidPipeServer::PipePath("hidstack-probe");
 }
 
 std::string ModulePath(const char* name) {
