@@ -10,6 +10,8 @@ command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(mingw-w64)
 command -v wine >/dev/null || need+=(wine wine64)
 [ -f /usr/lib/wine/wine64 ] || need+=(wine64)
 [ -d /usr/src/googletest ] || need+=(googletest)
+# Prebuilt for the native build (the mingw-w64 build compiles the sources above).
+ls /usr/lib/*/cmake/GTest/GTestConfig.cmake >/dev/null 2>&1 || need+=(libgtest-dev libgmock-dev)
 command -v clang++ >/dev/null || need+=(clang)
 ls /usr/lib/llvm-*/lib/clang/*/lib/linux/libclang_rt.fuzzer-x86_64.a >/dev/null 2>&1 || need+=(libclang-rt-dev)
 command -v clang-format >/dev/null || need+=(clang-format)
